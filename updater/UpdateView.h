@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// What the update run needs of its window: the status fields and the continue
+// action. The window implements it; tests implement it with a recorder.
+class UpdateView
+{
+public:
+    virtual ~UpdateView() = default;
+
+    // Shows the window modelessly; its load handler starts the two news pages.
+    virtual void showWindow() = 0;
+
+    virtual void setL2(const QString& text) = 0;     // status line
+    virtual void setL3(const QString& text) = 0;     // detail line
+    virtual void setL4(const QString& text) = 0;     // version line
+    virtual void setLabel4(const QString& text) = 0; // progress, e.g. "40%"
+    virtual void setContinueEnabled(bool enabled) = 0;
+};
