@@ -41,8 +41,7 @@ WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayVi
                        QByteArrayView value);
 
 // Text conveniences over the byte API: UTF-8 in and out.
-std::optional<QString> readString(const QString& path, const QString& section,
-                                  const QString& key);
+std::optional<QString> readString(const QString& path, const QString& section, const QString& key);
 WriteResult writeString(const QString& path, const QString& section, const QString& key,
                         const QString& value);
 

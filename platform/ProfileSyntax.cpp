@@ -1,0 +1,271 @@
+#include "ProfileSyntax.h"
+
+using namespace Qt::StringLiterals;
+
+namespace profile::syntax {
+
+namespace {
+
+constexpr QByteArrayView utf8Bom("\xEF\xBB\xBF");
+
+// One line of the file: [begin, end) is its text, [end, next) its line end.
+struct Line
+{
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    qsizetype next = 0;
+
+    bool hasLineEnd() const { return next > end; }
+};
+
+// Calls `visit(Line)` for every line of `file` from `start`; stops early when
+// it returns false. CR, LF and CRLF each end a line.
+template <typename Visit> void forEachLine(QByteArrayView file, qsizetype start, Visit&& visit)
+{
+    const char* data = file.data();
+    const qsizetype size = file.size();
+    qsizetype pos = start;
+    while (pos < size) {
+        qsizetype end = pos;
+        while (end < size && data[end] != '\r' && data[end] != '\n')
+            ++end;
+        qsizetype next = end;
+        if (next < size) {
+            if (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n')
+                next += 2;
+            else
+                next += 1;
+        }
+        if (!visit(Line{pos, end, next}))
+            return;
+        pos = next;
+    }
+}
+
+qsizetype bomLength(QByteArrayView file)
+{
+    return file.startsWith(utf8Bom) ? utf8Bom.size() : 0;
+}
+
+// The file's own line end, from its first one; CRLF when it has none.
+QByteArrayView lineEndStyle(QByteArrayView file)
+{
+    for (qsizetype i = 0; i < file.size(); ++i) {
+        if (file[i] == '\n')
+            return "\n";
+        if (file[i] == '\r')
+            return (i + 1 < file.size() && file[i + 1] == '\n') ? QByteArrayView("\r\n")
+                                                                : QByteArrayView("\r");
+    }
+    return "\r\n";
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+QString nameRefusal(QByteArrayView name, QStringView what)
+{
+    const QByteArrayView t = trimmed(name);
+    const QString shown = QString::fromUtf8(name);
+    if (name.contains('\r') || name.contains('\n'))
+        return u"Refused %1 name \"%2\": it contains a line break"_s.arg(what, shown.simplified());
+    if (t.isEmpty())
+        return u"Refused %1 name: it is empty"_s.arg(what);
+    if (t.contains('[') || t.contains(']') || t.contains('='))
+        return u"Refused %1 name \"%2\": it contains \"[\", \"]\" or \"=\""_s.arg(what, shown);
+    if (t.startsWith(';'))
+        return u"Refused %1 name \"%2\": it starts with \";\""_s.arg(what, shown);
+    return {};
+}
+
+} // namespace
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+QByteArray foldName(QByteArrayView name)
+{
+    const QByteArrayView t = trimmed(name);
+    QByteArray folded(t.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < t.size(); ++i)
+        folded[i] = asciiLower(t[i]);
+    return folded;
+}
+
+QByteArrayView unquoted(QByteArrayView value)
+{
+    if (value.size() >= 2) {
+        const char first = value.front();
+        if ((first == '"' || first == '\'') && value.back() == first)
+            return value.sliced(1, value.size() - 2);
+    }
+    return value;
+}
+
+LineInfo classify(QByteArrayView line)
+{
+    qsizetype first = 0;
+    while (first < line.size() && isBlank(line[first]))
+        ++first;
+    if (first == line.size())
+        return {};
+    if (line[first] == '[') {
+        QByteArrayView rest = line.sliced(first + 1);
+        if (const qsizetype close = rest.indexOf(']'); close >= 0)
+            rest = rest.first(close);
+        return {LineInfo::Kind::Header, trimmed(rest), {}};
+    }
+    if (line[first] == ';')
+        return {LineInfo::Kind::Comment, {}, {}};
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0)
+        return {LineInfo::Kind::Other, {}, {}};
+    return {LineInfo::Kind::Entry, trimmed(line.first(eq)), unquoted(trimmed(line.sliced(eq + 1)))};
+}
+
+Index Index::parse(QByteArrayView file)
+{
+    Index index;
+    // Entries before the first header, and every entry of a repeated section,
+    // belong nowhere.
+    qsizetype current = -1;
+    forEachLine(file, bomLength(file), [&](const Line& line) {
+        const LineInfo info = classify(file.sliced(line.begin, line.end - line.begin));
+        if (info.kind == LineInfo::Kind::Header) {
+            QByteArray name = foldName(info.name);
+            if (index.m_sectionSlots.contains(name)) {
+                current = -1;
+            } else {
+                current = qsizetype(index.m_sections.size());
+                index.m_sectionSlots.insert(std::move(name), current);
+                index.m_sections.emplace_back();
+            }
+        } else if (info.kind == LineInfo::Kind::Entry && current >= 0 && !info.name.isEmpty()) {
+            QHash<QByteArray, QByteArray>& entries = index.m_sections[size_t(current)];
+            QByteArray key = foldName(info.name);
+            if (!entries.contains(key))
+                entries.insert(std::move(key), info.value.toByteArray());
+        }
+        return true;
+    });
+    return index;
+}
+
+std::optional<QByteArray> Index::find(const QByteArray& section, const QByteArray& key) const
+{
+    const auto slot = m_sectionSlots.constFind(section);
+    if (slot == m_sectionSlots.cend())
+        return std::nullopt;
+    const QHash<QByteArray, QByteArray>& entries = m_sections[size_t(*slot)];
+    const auto entry = entries.constFind(key);
+    if (entry == entries.cend())
+        return std::nullopt;
+    return *entry;
+}
+
+QString checkEntry(QByteArrayView section, QByteArrayView key, QByteArrayView value)
+{
+    if (QString why = nameRefusal(section, u"section"); !why.isEmpty())
+        return why;
+    if (QString why = nameRefusal(key, u"key"); !why.isEmpty())
+        return why;
+    if (value.contains('\r') || value.contains('\n'))
+        return u"Refused value for key \"%1\": it contains a line break"_s.arg(
+            QString::fromUtf8(trimmed(key)));
+    return {};
+}
+
+QByteArray withValue(QByteArrayView file, QByteArrayView section, QByteArrayView key,
+                     QByteArrayView value)
+{
+    const QByteArrayView sectionName = trimmed(section);
+    const QByteArrayView keyName = trimmed(key);
+    const QByteArray wantedSection = foldName(sectionName);
+    const QByteArray wantedKey = foldName(keyName);
+    const qsizetype bom = bomLength(file);
+    const QByteArrayView eol = lineEndStyle(file.sliced(bom));
+
+    const auto newEntry = [&](QByteArray& out) {
+        out.append(keyName).append('=').append(value).append(eol);
+    };
+    const auto newSection = [&](QByteArray& out) {
+        out.append('[').append(sectionName).append(']').append(eol);
+        newEntry(out);
+    };
+
+    if (file.size() == bom) {
+        QByteArray out = file.toByteArray();
+        newSection(out);
+        return out;
+    }
+
+    bool found = false;
+    Line anchor;  // header of the section, later its last entry line
+    Line replace; // the line of the key, when it exists
+    bool hasKey = false;
+    forEachLine(file, bom, [&](const Line& line) {
+        const LineInfo info = classify(file.sliced(line.begin, line.end - line.begin));
+        if (info.kind == LineInfo::Kind::Header) {
+            if (found)
+                return false;
+            if (foldName(info.name) == wantedSection) {
+                found = true;
+                anchor = line;
+            }
+        } else if (found && info.kind == LineInfo::Kind::Entry) {
+            if (foldName(info.name) == wantedKey) {
+                replace = line;
+                hasKey = true;
+                return false;
+            }
+            anchor = line;
+        }
+        return true;
+    });
+
+    QByteArray out;
+    out.reserve(file.size() + keyName.size() + sectionName.size() + value.size() + 8);
+    if (hasKey) {
+        // The key keeps the spelling it has in the file.
+        const LineInfo info = classify(file.sliced(replace.begin, replace.end - replace.begin));
+        out.append(file.first(replace.begin)).append(info.name).append('=').append(value);
+        if (replace.hasLineEnd())
+            out.append(file.sliced(replace.end));
+        else
+            out.append(eol);
+        return out;
+    }
+    if (found) {
+        if (anchor.hasLineEnd()) {
+            out.append(file.first(anchor.next));
+            newEntry(out);
+            out.append(file.sliced(anchor.next));
+        } else {
+            out.append(file).append(eol);
+            newEntry(out);
+        }
+        return out;
+    }
+    out.append(file);
+    if (!file.endsWith('\r') && !file.endsWith('\n'))
+        out.append(eol);
+    newSection(out);
+    return out;
+}
+
+} // namespace profile::syntax
