@@ -1,0 +1,211 @@
+#include "frmUpdate.h"
+
+#include "FieldLabel.h"
+#include "GameFolder.h"
+#include "NewsPage.h"
+#include "modUpdate.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+using namespace Qt::StringLiterals;
+
+static void initResources()
+{
+    Q_INIT_RESOURCE(quorvane);
+}
+
+namespace {
+
+// "Tahoma" 8.25 pt; where it is missing, the nearest sans-serif that is there.
+QFont fieldFont()
+{
+    QFont font(u"Tahoma"_s);
+    font.setFamilies(
+        {u"Tahoma"_s, u"Verdana"_s, u"DejaVu Sans"_s, u"Liberation Sans"_s, u"Arial"_s});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+template <typename Label>
+Label* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
+                 Qt::Alignment alignment, const QColor& textColour, const QString& text = {})
+{
+    auto* label = new Label(parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setAlignment(alignment | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setFont(fieldFont());
+    label->setAutoFillBackground(false);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setFocusPolicy(Qt::NoFocus);
+    QPalette palette = label->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::WindowText, textColour);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      m_services(services ? std::move(services) : systemServices())
+{
+    initResources();
+    setObjectName(u"frmUpdate"_s);
+    setWindowTitle(kCaption.toString());
+    setWindowIcon(QIcon(u":/quorvane/quorvane.png"_s));
+    setFixedSize(600, 400);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_background.load(u":/quorvane/background.bmp"_s);
+
+    // An off-the-record profile: the news pages leave nothing in the
+    // player's home folder.
+    m_profile = new QWebEngineProfile(this);
+
+    // Geometry in pixels: the twips of the original layout divided by 15.
+    const QColor white(255, 255, 255);
+    const QColor black(0, 0, 0);
+    m_continue =
+        makeLabel<ClickArea>(this, u"lblContinue"_s, {27, 34, 51, 38}, Qt::AlignHCenter, black);
+    m_quit = makeLabel<ClickArea>(this, u"Label1"_s, {29, 85, 51, 37}, Qt::AlignHCenter, black);
+    m_l2 = makeLabel<FieldLabel>(this, u"L2"_s, {101, 345, 392, 17}, Qt::AlignHCenter, white);
+    m_l3 = makeLabel<FieldLabel>(this, u"L3"_s, {253, 361, 233, 17}, Qt::AlignHCenter, white);
+    m_label4 = makeLabel<FieldLabel>(this, u"Label4"_s, {493, 361, 49, 17}, Qt::AlignHCenter, white,
+                                     u"100%"_s);
+    m_l4 = makeLabel<FieldLabel>(this, u"L4"_s, {93, 361, 145, 17}, Qt::AlignLeft, white);
+    m_continue->setEnabled(false);
+
+    const auto openExternal = [this](const QUrl& url) { m_services->openExternal(url); };
+    auto makeView = [&](const QString& name, const QRect& geometry) {
+        auto* view = new QWebEngineView(this);
+        view->setObjectName(name);
+        view->setGeometry(geometry);
+        view->setPage(new NewsPage(m_profile, openExternal, view));
+        view->setContextMenuPolicy(Qt::NoContextMenu);
+        view->setFocusPolicy(Qt::StrongFocus);
+        return view;
+    };
+    m_updates = makeView(u"brwsUpdates"_s, {104, 36, 291, 255});
+    m_news = makeView(u"brwsNews"_s, {421, 36, 153, 255});
+    QWidget::setTabOrder(m_updates, m_news);
+
+    connect(m_continue, &ClickArea::clicked, this, &frmUpdate::continueAction);
+    connect(m_quit, &ClickArea::clicked, this, &frmUpdate::quitAction);
+}
+
+frmUpdate::~frmUpdate()
+{
+    // Pages must go before the profile they were made with.
+    delete m_updates;
+    delete m_news;
+}
+
+void frmUpdate::showWindow()
+{
+    if (!m_loaded) {
+        m_loaded = true;
+        loadPages();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    show();
+    activateWindow();
+}
+
+void frmUpdate::loadPages()
+{
+    const QString& site = modUpdate::state().BaseUrl;
+    const QUrl updates = sitePageUrl(site, kUpdatesPath.toString());
+    const QUrl news = sitePageUrl(site, kNewsPath.toString());
+    if (!updates.isEmpty())
+        m_updates->load(updates);
+    if (!news.isEmpty())
+        m_news->load(news);
+}
+
+void frmUpdate::setL2(const QString& text)
+{
+    m_l2->setText(text);
+}
+
+void frmUpdate::setL3(const QString& text)
+{
+    m_l3->setText(text);
+}
+
+void frmUpdate::setL4(const QString& text)
+{
+    m_l4->setText(text);
+}
+
+void frmUpdate::setLabel4(const QString& text)
+{
+    m_label4->setText(text);
+}
+
+void frmUpdate::setContinueEnabled(bool enabled)
+{
+    m_continue->setEnabled(enabled);
+}
+
+void frmUpdate::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.drawPixmap(rect(), m_background);
+}
+
+void frmUpdate::closeEvent(QCloseEvent* event)
+{
+    // Closed from outside (window manager, session end): same as EXIT.
+    event->accept();
+    quitAction();
+}
+
+void frmUpdate::continueAction()
+{
+    if (!m_continue->isEnabled() || m_ending)
+        return;
+    auto& run = modUpdate::state();
+    // Always the fixed name, whatever the manifest's GameFileName said.
+    run.GameFile = kGameFileName.toString();
+    const QString gameFolder = run.GameFolder;
+    const QString game = QDir(gameFolder).filePath(run.GameFile);
+    if (!gamefolder::plainFileExists(game)) {
+        m_services->message(this, kAppTitle.toString(),
+                            u"Please place this in the same folder as "_s % run.GameFile % u"!"_s);
+        return;
+    }
+    QCoreApplication::processEvents();
+    if (!m_services->startDetached(game, {u"--startedbypatcher"_s}, gameFolder)) {
+        m_services->message(this, kAppTitle.toString(),
+                            u"Could Not Start "_s % run.GameFile % u"!"_s);
+        return;
+    }
+    QCoreApplication::processEvents();
+    quitAction();
+}
+
+void frmUpdate::quitAction()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    modUpdate::requestQuit();
+    hide();
+    m_services->endProgram();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "UpdateView.h"
+#include "WindowServices.h"
+
+#include <QPixmap>
+#include <QWidget>
+
+#include <memory>
+
+class ClickArea;
+class FieldLabel;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The updater's only window: the background artwork, the two news views, the
+// four status fields and the two click areas over the PLAY and EXIT artwork.
+// Every child carries its control name as objectName.
+class frmUpdate : public QWidget, public UpdateView
+{
+    Q_OBJECT
+public:
+    static constexpr QStringView kAppTitle = u"Quorvane Auto Updater";
+    static constexpr QStringView kCaption = u"Zidedodozi ra Rirazezo (Updater)";
+    static constexpr QStringView kGameFileName = u"Game.zgx";
+    static constexpr QStringView kUpdatesPath = u"/updates/updates.htm";
+    static constexpr QStringView kNewsPath = u"/updates/news.htm";
+
+    explicit frmUpdate(std::unique_ptr<WindowServices> services = systemServices(),
+                       QWidget* parent = nullptr);
+    ~frmUpdate() override;
+
+    // UpdateView
+    void showWindow() override;
+    void setL2(const QString& text) override;
+    void setL3(const QString& text) override;
+    void setL4(const QString& text) override;
+    void setLabel4(const QString& text) override;
+    void setContinueEnabled(bool enabled) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void loadPages();
+    void continueAction();
+    void quitAction();
+
+    std::unique_ptr<WindowServices> m_services;
+    QPixmap m_background;
+    QWebEngineProfile* m_profile = nullptr; // child; outlives the pages (see destructor)
+    ClickArea* m_continue = nullptr;
+    ClickArea* m_quit = nullptr;
+    FieldLabel* m_l2 = nullptr;
+    FieldLabel* m_l3 = nullptr;
+    FieldLabel* m_label4 = nullptr;
+    FieldLabel* m_l4 = nullptr;
+    QWebEngineView* m_updates = nullptr;
+    QWebEngineView* m_news = nullptr;
+    bool m_loaded = false;
+    bool m_ending = false;
+};
