@@ -1,0 +1,69 @@
+#pragma once
+
+// An UpdateView that records every call in order, so tests can check whole
+// status sequences. Entries read "L2=<text>", "L3=<text>", "L4=<text>",
+// "Label4=<text>", "continue=on"/"continue=off" and "show".
+
+#include "ManifestEntry.h"
+#include "UpdateView.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace testsupport {
+
+class RecordingView : public UpdateView
+{
+public:
+    enum class Field
+    {
+        L2,
+        L3,
+        L4,
+        Label4,
+        Continue
+    };
+
+    void showWindow() override { add(QStringLiteral("show")); }
+    void setL2(const QString& text) override { add(QStringLiteral("L2=") + text); }
+    void setL3(const QString& text) override { add(QStringLiteral("L3=") + text); }
+    void setL4(const QString& text) override { add(QStringLiteral("L4=") + text); }
+    void setLabel4(const QString& text) override { add(QStringLiteral("Label4=") + text); }
+    void setContinueEnabled(bool enabled) override
+    {
+        add(enabled ? QStringLiteral("continue=on") : QStringLiteral("continue=off"));
+    }
+
+    // Every call so far, in order.
+    const QStringList& log() const { return m_log; }
+    // The texts one field was given, in order ("on"/"off" for Continue).
+    QStringList values(Field field) const;
+    // What the field shows now (the last text given); empty when never set.
+    QString current(Field field) const;
+    void clear() { m_log.clear(); }
+
+    // Called after each call is recorded, e.g. to quit at a chosen point.
+    std::function<void(const QString& entry)> onCall;
+
+private:
+    void add(const QString& entry)
+    {
+        m_log.append(entry);
+        if (onCall)
+            onCall(entry);
+    }
+
+    QStringList m_log;
+};
+
+// The text of a manifest ("[VERSION]" and "[FILES]" sections). `max` is
+// written as given; empty writes the number of entries.
+QByteArray manifestText(const QString& version, const QList<ManifestEntry>& entries,
+                        const QString& max = QString(),
+                        const QString& gameFileName = QStringLiteral("Game.zgx"));
+
+} // namespace testsupport

@@ -1,0 +1,26 @@
+#pragma once
+
+// The updater's profile access: one value read or written at a time.
+
+#include <QString>
+
+namespace modINI {
+
+// Longest value GetINI returns, in bytes of its UTF-8 form.
+inline constexpr int MaxValueBytes = 4999;
+
+// The value of `key` in `section` of `file`; empty when the file, section or
+// key is missing. Longer values are cut to MaxValueBytes at a character
+// boundary.
+QString GetINI(const QString& file, const QString& section, const QString& key);
+
+// Sets `key` in `section` of `file`, creating what is missing. The file is
+// left untouched when the write fails; the result says whether it worked.
+bool WriteINI(const QString& section, const QString& key, const QString& value,
+              const QString& file);
+
+// The longest prefix of `bytes` of at most `limit` bytes that does not end
+// inside a UTF-8 sequence.
+QByteArray cutAtCharacterBoundary(const QByteArray& bytes, qsizetype limit);
+
+} // namespace modINI

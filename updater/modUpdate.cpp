@@ -1,0 +1,658 @@
+#include "modUpdate.h"
+
+#include "GameFolder.h"
+#include "Inet.h"
+#include "Numeric.h"
+#include "UpdateView.h"
+#include "modINI.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QPointer>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <limits>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace modUpdate {
+
+namespace {
+
+QPointer<Inet> g_inet; // created on first use, owned by the application object
+
+QString gamePath(const QString& name)
+{
+    return state().GameFolder + u'/' + name;
+}
+
+bool fileExists(const QString& name)
+{
+    return gamefolder::plainFileExists(gamePath(name));
+}
+
+bool isSeparator(QChar c)
+{
+    return c == u'/' || c == u'\\';
+}
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// Splits at "\" and "/" alike; empty and "." segments name nothing.
+QStringList pathSegments(const QString& text)
+{
+    QStringList segments;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || isSeparator(text.at(i))) {
+            const QString segment = text.mid(start, i - start);
+            if (!segment.isEmpty() && segment != "."_L1)
+                segments.append(segment);
+            start = i + 1;
+        }
+    }
+    return segments;
+}
+
+// What names the same installed file: folders and name, letter case and
+// separators ignored.
+QString fileKey(const QString& filePath, const QString& fileName)
+{
+    QStringList parts;
+    for (const QString& segment : pathSegments(filePath))
+        parts.append(segment.trimmed());
+    for (const QString& segment : pathSegments(fileName))
+        parts.append(segment.trimmed());
+    return parts.join(u'/').toCaseFolded();
+}
+
+ManifestEntry readEntry(const QString& file, std::int32_t n)
+{
+    const QString number = QString::number(n);
+    ManifestEntry entry;
+    entry.FileName = modINI::GetINI(file, u"FILES"_s, "FileName"_L1 + number);
+    entry.FileVersion = modINI::GetINI(file, u"FILES"_s, "FileVersion"_L1 + number);
+    entry.FilePath = modINI::GetINI(file, u"FILES"_s, "FilePath"_L1 + number);
+    return entry;
+}
+
+bool hasName(const ManifestEntry& entry)
+{
+    return !entry.FileName.trimmed().isEmpty();
+}
+
+// True when UpdateFiles will download remote entry n (0-based).
+bool willDownload(const RunState& s, qsizetype n)
+{
+    const ManifestEntry& remote = s.RemoteEntries.at(n);
+    if (!hasName(remote) || isUnsafeEntry(remote.FilePath, remote.FileName))
+        return false;
+    const ManifestEntry& local = s.LocalEntries.at(n);
+    return !hasName(local) || sortsAfter(remote.FileVersion, local.FileVersion);
+}
+
+// Folders below the game folder, created on demand and removed again when the
+// download that needed them fails.
+class FolderMaker
+{
+public:
+    explicit FolderMaker(QString base) : m_current(std::move(base)) {}
+    ~FolderMaker()
+    {
+        if (m_keep)
+            return;
+        for (auto it = m_created.crbegin(); it != m_created.crend(); ++it)
+            QDir().rmdir(*it);
+    }
+    FolderMaker(const FolderMaker&) = delete;
+    FolderMaker& operator=(const FolderMaker&) = delete;
+
+    // Walks down `segments`; an existing folder whose name differs only in
+    // letter case is used as spelled on disk.
+    bool make(const QStringList& segments)
+    {
+        for (const QString& segment : segments) {
+            const QString exact = m_current + u'/' + segment;
+            if (QFileInfo(exact).isDir()) {
+                m_current = exact;
+                continue;
+            }
+            const QString existing = findFolderIgnoringCase(segment);
+            if (!existing.isEmpty()) {
+                m_current += u'/' + existing;
+                continue;
+            }
+            if (QFileInfo::exists(exact) || !QDir(m_current).mkdir(segment))
+                return false;
+            m_created.push_back(exact);
+            m_current = exact;
+        }
+        return true;
+    }
+
+    const QString& folder() const { return m_current; }
+    void keep() { m_keep = true; }
+
+private:
+    QString findFolderIgnoringCase(const QString& name) const
+    {
+        const QStringList entries = QDir(m_current).entryList(QDir::Dirs | QDir::Hidden |
+                                                              QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& entry : entries) {
+            if (entry.compare(name, Qt::CaseInsensitive) == 0)
+                return entry;
+        }
+        return {};
+    }
+
+    QString m_current;
+    std::vector<QString> m_created;
+    bool m_keep = false;
+};
+
+// Shows the progress of one download in whole percent, as the body would be
+// taken in 1024-byte steps, and only when the shown number changes.
+class Progress
+{
+public:
+    Progress(UpdateView& view, std::int64_t size) : m_view(view), m_size(size) {}
+
+    void advance(std::int64_t from, std::int64_t to)
+    {
+        if (m_size <= 0)
+            return;
+        constexpr std::int64_t Step = 1024;
+        for (std::int64_t at = (from / Step + 1) * Step; at <= to && at < m_size; at += Step)
+            show(percentOf(at, m_size));
+        if (to >= m_size)
+            show(100);
+    }
+
+private:
+    void show(int percent)
+    {
+        if (percent == m_shown)
+            return;
+        m_shown = percent;
+        m_view.setLabel4(QString::number(percent) + u'%');
+    }
+
+    UpdateView& m_view;
+    std::int64_t m_size;
+    int m_shown = -1;
+};
+
+// -1 when the header is missing or not a plain non-negative number.
+std::int64_t declaredLength(const Inet& net)
+{
+    const QString text = net.GetHeader(u"Content-Length"_s).trimmed();
+    if (text.isEmpty())
+        return -1;
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok);
+    return ok && value >= 0 ? value : -1;
+}
+
+bool isSuccessStatus(int status)
+{
+    return status >= 200 && status <= 299;
+}
+
+void deleteTempManifest()
+{
+    if (fileExists(u"temp.ini"_s))
+        QFile::remove(gamePath(u"temp.ini"_s));
+}
+
+// The run could not finish: the installed version stays, the player may play it.
+void endWithoutInstalling(UpdateView& view, const QString& status)
+{
+    RunState& s = state();
+    view.setL2(status);
+    if (!s.LocalVersion.isEmpty())
+        view.setL4("Version "_L1 + s.LocalVersion);
+    view.setL3(QString());
+    view.setContinueEnabled(true);
+    deleteTempManifest();
+}
+
+} // namespace
+
+RunState& state()
+{
+    static RunState s;
+    return s;
+}
+
+void resetState(const QString& gameFolder)
+{
+    RunState& s = state();
+    s = RunState{};
+    s.GameFolder = gameFolder;
+}
+
+Inet& inet()
+{
+    if (!g_inet)
+        g_inet = new Inet(QCoreApplication::instance());
+    return *g_inet;
+}
+
+void requestQuit()
+{
+    state().QuitRequested = true;
+    if (g_inet)
+        g_inet->Cancel();
+}
+
+std::optional<std::int32_t> entryCountFromMax(QStringView maxText)
+{
+    const std::optional<std::int32_t> count = numeric::roundToInt32(numeric::val(maxText));
+    if (!count || *count < 0 || *count > MaxEntryCount)
+        return std::nullopt;
+    return count;
+}
+
+QString normaliseWebSite(const QString& webSite)
+{
+    QString url = webSite.trimmed();
+    if (url.isEmpty())
+        return url;
+    if (!url.endsWith(u'/'))
+        url += u'/';
+    if (!url.startsWith("http://"_L1, Qt::CaseInsensitive) &&
+        !url.startsWith("https://"_L1, Qt::CaseInsensitive))
+        url.prepend("http://"_L1);
+    return url;
+}
+
+int compareVersions(QStringView a, QStringView b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
+            qsizetype endA = i;
+            while (endA < a.size() && isAsciiDigit(a[endA]))
+                ++endA;
+            qsizetype endB = j;
+            while (endB < b.size() && isAsciiDigit(b[endB]))
+                ++endB;
+            // Compare by value without converting: any length of digits works.
+            while (i < endA - 1 && a[i] == u'0')
+                ++i;
+            while (j < endB - 1 && b[j] == u'0')
+                ++j;
+            if (endA - i != endB - j)
+                return endA - i < endB - j ? -1 : 1;
+            for (; i < endA; ++i, ++j) {
+                if (a[i] != b[j])
+                    return a[i] < b[j] ? -1 : 1;
+            }
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i].unicode() < b[j].unicode() ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    // Equal in value ("1.01" and "1.1"): only identical strings are equal.
+    const int plain = a.compare(b);
+    return plain < 0 ? -1 : (plain > 0 ? 1 : 0);
+}
+
+int percentOf(std::int64_t received, std::int64_t size)
+{
+    if (size <= 0 || received <= 0)
+        return 0;
+    if (received >= size)
+        return 100;
+    const auto r = static_cast<std::uint64_t>(received);
+    const auto n = static_cast<std::uint64_t>(size);
+    if (r <= std::numeric_limits<std::uint64_t>::max() / 100)
+        return static_cast<int>(r * 100 / n);
+    // Only past 180 PB received; the result may then be off by one.
+    return static_cast<int>(r / (n / 100));
+}
+
+QByteArray encodeRemoteName(const QString& remoteName)
+{
+    return QUrl::toPercentEncoding(remoteName, QByteArrayLiteral("/"));
+}
+
+bool isUnsafeEntry(const QString& filePath, const QString& fileName)
+{
+    const QString name = fileName.trimmed();
+    const QString path = filePath.trimmed();
+    // A leading separator on the name makes it absolute; on the folder it is
+    // the usual way of writing a folder below the game folder, except for two
+    // (a UNC prefix).
+    if (!name.isEmpty() && isSeparator(name.front()))
+        return true;
+    if (name.isEmpty() || isSeparator(name.back()))
+        return true;
+    if (path.size() >= 2 && isSeparator(path.at(0)) && isSeparator(path.at(1)))
+        return true;
+    for (const QString* text : {&name, &path}) {
+        if (text->contains(u':') || text->contains(QChar(0)))
+            return true;
+        for (const QString& segment : pathSegments(*text)) {
+            // Windows drops trailing dots and blanks, so "..", ". ." and "..."
+            // would all climb up one level there.
+            const QString bare = segment.trimmed();
+            bool onlyDotsAndBlanks = true;
+            for (QChar c : bare)
+                onlyDotsAndBlanks = onlyDotsAndBlanks && (c == u'.' || c == u' ');
+            if (onlyDotsAndBlanks && bare.count(u'.') >= 2)
+                return true;
+        }
+    }
+    return pathSegments(name).isEmpty();
+}
+
+bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& localName)
+{
+    RunState& s = state();
+    if (localName.trimmed().isEmpty() || s.QuitRequested)
+        return false;
+
+    if (!s.SubFolder.isEmpty() && isSeparator(s.SubFolder.front()))
+        s.SubFolder.remove(0, 1);
+    if (!s.SubFolder.isEmpty() && isSeparator(s.SubFolder.back()))
+        s.SubFolder.chop(1);
+
+    if (isUnsafeEntry(s.SubFolder, localName)) {
+        view.setL3("Skipped Unsafe File "_L1 + remoteName + u'!');
+        return false;
+    }
+    QStringList folders = pathSegments(s.SubFolder);
+    QStringList nameParts = pathSegments(localName);
+    const QString fileName = nameParts.takeLast();
+    folders.append(nameParts);
+
+    const auto failed = [&] {
+        view.setL3("Failed To Download "_L1 + remoteName + u'!');
+        return false;
+    };
+    const auto notWritten = [&] {
+        view.setL3("Could Not Write "_L1 + localName + u'!');
+        return false;
+    };
+
+    Inet& net = inet();
+    net.Execute(
+        QUrl(s.BaseUrl + QString::fromLatin1(encodeRemoteName(remoteName)), QUrl::TolerantMode));
+
+    FolderMaker maker(s.GameFolder);
+    QSaveFile out;
+    std::int64_t size = -1;
+    std::int64_t received = 0;
+    std::optional<Progress> progress;
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+
+    // The target is opened once a 2xx response is in, so error pages and
+    // unreachable sites never create folders or files.
+    const auto openTarget = [&] {
+        if (!maker.make(folders))
+            return false;
+        out.setFileName(maker.folder() + u'/' + fileName);
+        return out.open(QIODevice::WriteOnly);
+    };
+
+    for (;;) {
+        if (s.QuitRequested) {
+            net.Cancel();
+            return false;
+        }
+        if (net.bytesAvailable() > 0 || (!net.StillExecuting() && net.hasResponse())) {
+            if (!out.isOpen()) {
+                if (!isSuccessStatus(net.statusCode())) {
+                    net.Cancel();
+                    return failed();
+                }
+                size = declaredLength(net);
+                progress.emplace(view, size);
+                if (!openTarget()) {
+                    net.Cancel();
+                    return notWritten();
+                }
+            }
+            const qint64 n = net.readChunk(buffer.data(), buffer.size());
+            if (n > 0) {
+                if (size >= 0 && received + n > size) {
+                    net.Cancel();
+                    return failed();
+                }
+                if (out.write(buffer.constData(), n) != n) {
+                    net.Cancel();
+                    return notWritten();
+                }
+                progress->advance(received, received + n);
+                received += n;
+                continue;
+            }
+        }
+        if (!net.StillExecuting())
+            break;
+        if (!net.waitForActivity()) {
+            requestQuit();
+            return false;
+        }
+    }
+
+    if (net.outcome() != Inet::Outcome::Succeeded || !isSuccessStatus(net.statusCode()) ||
+        (size >= 0 && received != size))
+        return failed();
+    if (!out.isOpen() && !openTarget())
+        return notWritten();
+    if (!out.commit())
+        return notWritten();
+    maker.keep();
+
+    QCoreApplication::processEvents();
+    view.setL3("Downloaded "_L1 + remoteName + u'!');
+    return true;
+}
+
+void LoadManifests()
+{
+    RunState& s = state();
+    const qsizetype count = std::max<std::int32_t>(s.EntryCount, 0);
+    s.LocalEntries = QVector<ManifestEntry>(count);
+    s.RemoteEntries = QVector<ManifestEntry>(count);
+
+    const QString remoteFile = gamePath(u"temp.ini"_s);
+    if (gamefolder::plainFileExists(remoteFile)) {
+        for (qsizetype n = 0; n < count; ++n)
+            s.RemoteEntries[n] = readEntry(remoteFile, static_cast<std::int32_t>(n + 1));
+    }
+
+    const QString localFile = gamePath(u"info.ini"_s);
+    if (gamefolder::plainFileExists(localFile)) {
+        // The installed list is read to its own length and matched by file,
+        // so inserted or reordered entries pair correctly.
+        const std::int32_t installedCount =
+            entryCountFromMax(modINI::GetINI(localFile, u"VERSION"_s, u"Max"_s)).value_or(0);
+        QHash<QString, ManifestEntry> installed;
+        installed.reserve(installedCount);
+        for (std::int32_t n = 1; n <= installedCount; ++n) {
+            ManifestEntry entry = readEntry(localFile, n);
+            if (!hasName(entry))
+                continue;
+            const QString key = fileKey(entry.FilePath, entry.FileName);
+            if (!installed.contains(key))
+                installed.insert(key, std::move(entry));
+        }
+        for (qsizetype n = 0; n < count; ++n) {
+            const ManifestEntry& remote = s.RemoteEntries.at(n);
+            if (!hasName(remote))
+                continue;
+            const auto it = installed.constFind(fileKey(remote.FilePath, remote.FileName));
+            if (it != installed.cend())
+                s.LocalEntries[n] = *it;
+        }
+    }
+
+    s.PendingTotal = 0;
+    for (qsizetype n = 0; n < count; ++n) {
+        if (willDownload(s, n))
+            ++s.PendingTotal;
+    }
+}
+
+bool UpdateFiles(UpdateView& view)
+{
+    RunState& s = state();
+    view.setL2(QString());
+    s.DownloadCounter = 0;
+    bool complete = true;
+    const qsizetype count = std::min<qsizetype>(s.RemoteEntries.size(), s.LocalEntries.size());
+    for (qsizetype n = 0; n < count; ++n) {
+        if (s.QuitRequested)
+            return false;
+        view.setL3(u"Checking Files..."_s);
+        const ManifestEntry remote = s.RemoteEntries.at(n);
+        const ManifestEntry local = s.LocalEntries.at(n);
+        s.SubFolder = remote.FilePath.trimmed();
+
+        if (!hasName(remote)) {
+            s.SubFolder.clear();
+            continue;
+        }
+        if (isUnsafeEntry(remote.FilePath, remote.FileName)) {
+            view.setL3("Skipped Unsafe File "_L1 + remote.FileName + u'!');
+            complete = false;
+            s.SubFolder.clear();
+            continue;
+        }
+
+        const auto counterText = [&] {
+            return "Downloading File "_L1 + QString::number(s.DownloadCounter) + " Of "_L1 +
+                   QString::number(s.PendingTotal);
+        };
+        bool ok = true;
+        if (!hasName(local)) {
+            ++s.DownloadCounter;
+            view.setL2("Downloading "_L1 + remote.FileName + "..."_L1);
+            view.setL3(counterText());
+            ok = DownloadFile(view, remote.FileName, remote.FileName);
+        } else {
+            const int order = compareVersions(remote.FileVersion, local.FileVersion);
+            if (order > 0) {
+                ++s.DownloadCounter;
+                view.setL3(counterText());
+                view.setL2("Updating "_L1 + local.FileName + " From Version "_L1 +
+                           local.FileVersion + " To "_L1 + remote.FileVersion + "..."_L1);
+                ok = DownloadFile(view, remote.FileName, remote.FileName);
+            } else if (order == 0) {
+                view.setL2(u"File Already Up To Date!"_s);
+            }
+        }
+        if (s.QuitRequested)
+            return false;
+        complete = complete && ok;
+        s.LocalEntries[n] = remote;
+        s.SubFolder.clear();
+    }
+    return complete;
+}
+
+void UpdateRun(UpdateView& view)
+{
+    RunState& s = state();
+    s.EntryCount = 0;
+    s.SubFolder.clear();
+
+    const QString updaterIni = gamePath(u"Updater.ini"_s);
+    if (!gamefolder::plainFileExists(updaterIni))
+        modINI::WriteINI(u"UPDATER"_s, u"WebSite"_s, QString(), updaterIni);
+    s.BaseUrl = modINI::GetINI(updaterIni, u"UPDATER"_s, u"WebSite"_s);
+
+    const QString infoIni = gamePath(u"info.ini"_s);
+    const QString tempIni = gamePath(u"temp.ini"_s);
+    if (gamefolder::plainFileExists(infoIni))
+        s.LocalVersion = modINI::GetINI(infoIni, u"VERSION"_s, u"Version"_s);
+
+    s.BaseUrl = normaliseWebSite(s.BaseUrl);
+
+    view.showWindow();
+    if (!s.LocalVersion.isEmpty())
+        view.setL4("Version "_L1 + s.LocalVersion);
+    else
+        view.setL2(u"No Version Info!"_s);
+
+    if (s.BaseUrl.isEmpty()) {
+        view.setContinueEnabled(true);
+        view.setL2(u"Please Input The Correct Web URL!"_s);
+        return;
+    }
+    if (s.QuitRequested)
+        return;
+
+    view.setContinueEnabled(false);
+    view.setL2(u"Getting News..."_s);
+    view.setL2(u"Getting Information..."_s);
+
+    const bool manifestArrived = DownloadFile(view, u"info.ini"_s, u"temp.ini"_s);
+    if (s.QuitRequested)
+        return;
+
+    std::optional<std::int32_t> count;
+    if (manifestArrived) {
+        s.GameFile = modINI::GetINI(tempIni, u"VERSION"_s, u"GameFileName"_s);
+        count = entryCountFromMax(modINI::GetINI(tempIni, u"VERSION"_s, u"Max"_s));
+        s.RemoteVersion = modINI::GetINI(tempIni, u"VERSION"_s, u"Version"_s);
+    }
+    if (!count || s.RemoteVersion.isEmpty()) {
+        endWithoutInstalling(view, u"Could Not Get Update Information!"_s);
+        return;
+    }
+    s.EntryCount = *count;
+    s.LocalEntries = QVector<ManifestEntry>(s.EntryCount);
+    s.RemoteEntries = QVector<ManifestEntry>(s.EntryCount);
+
+    if (s.RemoteVersion != s.LocalVersion) {
+        view.setL2(u"Checking File Versions..."_s);
+        bool complete = true;
+        if (s.EntryCount > 0) {
+            LoadManifests();
+            complete = UpdateFiles(view);
+        }
+        if (s.QuitRequested)
+            return;
+        // Only a complete set of files may be recorded as installed.
+        if (complete)
+            complete = DownloadFile(view, u"info.ini"_s, u"info.ini"_s);
+        if (s.QuitRequested)
+            return;
+        if (!complete) {
+            endWithoutInstalling(view, u"Update Incomplete, Please Try Again!"_s);
+            return;
+        }
+        view.setContinueEnabled(true);
+        view.setL4("Version "_L1 + s.RemoteVersion);
+        view.setL2("Updated To Version "_L1 + s.RemoteVersion + u'!');
+        view.setL3(QString());
+    } else {
+        view.setL4("Version "_L1 + s.RemoteVersion);
+        view.setL2(u"You Have The Latest Version!"_s);
+        view.setL3(QString());
+        view.setContinueEnabled(true);
+    }
+    deleteTempManifest();
+}
+
+} // namespace modUpdate
