@@ -324,8 +324,26 @@ int percentOf(std::int64_t received, std::int64_t size)
     const auto n = static_cast<std::uint64_t>(size);
     if (r <= std::numeric_limits<std::uint64_t>::max() / 100)
         return static_cast<int>(r * 100 / n);
-    // Only past 180 PB received; the result may then be off by one.
-    return static_cast<int>(r / (n / 100));
+    // 100 * r would overflow: multiply bit by bit, keeping remainders below n
+    // (n < 2^63, so doubling one never overflows).
+    std::uint64_t quotient = 0;
+    std::uint64_t remainder = 0;
+    for (int bit = 6; bit >= 0; --bit) {
+        quotient *= 2;
+        remainder *= 2;
+        if (remainder >= n) {
+            remainder -= n;
+            ++quotient;
+        }
+        if ((100 >> bit) & 1) {
+            remainder += r;
+            if (remainder >= n) {
+                remainder -= n;
+                ++quotient;
+            }
+        }
+    }
+    return static_cast<int>(quotient);
 }
 
 QByteArray encodeRemoteName(const QString& remoteName)

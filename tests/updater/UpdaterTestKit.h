@@ -1,0 +1,76 @@
+#pragma once
+
+// A game folder, a site on the test server and a recording window, wired to
+// the updater's module state.
+
+#include "Inet.h"
+#include "RecordingView.h"
+#include "ScratchFolder.h"
+#include "TestHttpServer.h"
+#include "modUpdate.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+namespace kit {
+
+using Field = testsupport::RecordingView::Field;
+using testsupport::CannedResponse;
+using testsupport::manifestText;
+
+// Inactivity time-out used by the tests instead of a minute.
+inline constexpr std::chrono::milliseconds ShortTimeout{400};
+
+// Bytes that differ from position to position, so misplaced data shows.
+inline QByteArray pattern(qsizetype size, char seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251 + seed) & 0xFF);
+    return bytes;
+}
+
+struct Site
+{
+    testsupport::TestHttpServer server;
+    testsupport::ScratchFolder game;
+    testsupport::RecordingView view;
+
+    Site()
+    {
+        server.listen();
+        modUpdate::resetState(game.path());
+        modUpdate::state().BaseUrl = siteUrl();
+        modUpdate::inet().setInactivityTimeout(ShortTimeout);
+    }
+    ~Site() { modUpdate::inet().setInactivityTimeout(Inet::DefaultInactivityTimeout); }
+    Site(const Site&) = delete;
+    Site& operator=(const Site&) = delete;
+
+    // The site's folder; every remote file lives below it.
+    QString siteUrl() const { return server.baseUrl() + QStringLiteral("site/"); }
+    static QString sitePath(const QString& name) { return QStringLiteral("/site/") + name; }
+
+    void serve(const QString& name, const QByteArray& body)
+    {
+        server.setFile(sitePath(name), body);
+    }
+    void serve(const QString& name, const CannedResponse& response)
+    {
+        server.setResponse(sitePath(name), response);
+    }
+    int requests(const QString& name) const { return server.requestCount(sitePath(name)); }
+
+    void configure(const QString& webSite)
+    {
+        game.write(QStringLiteral("Updater.ini"),
+                   QByteArray("[UPDATER]\r\nWebSite=") + webSite.toUtf8() + "\r\n");
+    }
+    void configure() { configure(siteUrl()); }
+
+    void run() { modUpdate::UpdateRun(view); }
+};
+
+} // namespace kit
