@@ -11,11 +11,16 @@
 #include <QSaveFile>
 
 #include <memory>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <QDateTime>
 #else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace Qt::StringLiterals;
@@ -24,79 +29,230 @@ namespace profile {
 
 namespace {
 
-// What identifies one version of a file on disk. On POSIX the inode and the
-// change time catch a rewrite that restores size and modification time.
+// What identifies one version of a file on disk.
 struct FileStamp
 {
     qint64 size = -1;
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
-    quint64 inode = 0;
-    quint64 device = 0;
 
     bool operator==(const FileStamp&) const = default;
 };
 
-enum class StatResult
+enum class Found
 {
+    File,
     Missing,
-    RegularFile,
-    Other
+    NotRegular,
+    Unreadable
 };
 
-StatResult statFile(const QString& path, FileStamp& stamp)
+// A file as it was read: its bytes, its stamp and, on POSIX, the open file it
+// came from. Asking the open file whether it changed is much cheaper than a
+// lookup by path, and a file replaced by rename or deleted shows up there too:
+// its link count drops to zero, and a rename away changes its change time.
+class Snapshot
 {
+public:
+    Snapshot() = default;
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+    Snapshot(Snapshot&& other) noexcept { swap(other); }
+    Snapshot& operator=(Snapshot&& other) noexcept
+    {
+        Snapshot gone(std::move(other));
+        swap(gone);
+        return *this;
+    }
+    ~Snapshot()
+    {
+#ifndef Q_OS_WIN
+        if (m_fd >= 0)
+            ::close(m_fd);
+#endif
+    }
+
+    Found found = Found::Missing;
+    QString reason; // for Unreadable
+    QByteArray bytes;
+    FileStamp stamp;
+
+    static Snapshot load(const QString& path);
+    bool unchanged(const QString& path) const;
+
+private:
+    void swap(Snapshot& other) noexcept
+    {
+        std::swap(found, other.found);
+        std::swap(reason, other.reason);
+        std::swap(bytes, other.bytes);
+        std::swap(stamp, other.stamp);
+        std::swap(m_fd, other.m_fd);
+    }
+    int m_fd = -1; // POSIX only
+};
+
 #ifdef Q_OS_WIN
+
+FileStamp stampOf(const QFileInfo& info)
+{
+    return {info.size(), info.lastModified().toMSecsSinceEpoch() * 1000000,
+            info.birthTime().toMSecsSinceEpoch() * 1000000};
+}
+
+Snapshot Snapshot::load(const QString& path)
+{
+    Snapshot snap;
     const QFileInfo info(path);
     if (!info.exists())
-        return StatResult::Missing;
-    if (!info.isFile())
-        return StatResult::Other;
-    stamp.size = info.size();
-    stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
-    stamp.changedNs = info.birthTime().toMSecsSinceEpoch() * 1000000;
-    return StatResult::RegularFile;
-#else
-    struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return StatResult::Missing;
-    if (!S_ISREG(st.st_mode))
-        return StatResult::Other;
-    stamp.size = st.st_size;
-    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-    stamp.inode = st.st_ino;
-    stamp.device = st.st_dev;
-    return StatResult::RegularFile;
-#endif
+        return snap;
+    if (!info.isFile()) {
+        snap.found = Found::NotRegular;
+        return snap;
+    }
+    snap.stamp = stampOf(info);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        snap.found = Found::Unreadable;
+        snap.reason = file.errorString();
+        return snap;
+    }
+    snap.bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        snap.found = Found::Unreadable;
+        snap.reason = file.errorString();
+        return snap;
+    }
+    snap.found = Found::File;
+    return snap;
 }
+
+bool Snapshot::unchanged(const QString& path) const
+{
+    const QFileInfo info(path);
+    return info.isFile() && stampOf(info) == stamp;
+}
+
+#else
+
+FileStamp stampOf(const struct stat& st)
+{
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+Snapshot Snapshot::load(const QString& path)
+{
+    Snapshot snap;
+    // Non-blocking so that a named pipe in the file's place cannot hang us.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            snap.found = Found::Missing;
+        } else if (error == EISDIR) {
+            snap.found = Found::NotRegular;
+        } else {
+            snap.found = Found::Unreadable;
+            snap.reason = QString::fromLocal8Bit(std::strerror(error));
+        }
+        return snap;
+    }
+    snap.m_fd = fd;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0) {
+        snap.found = Found::Unreadable;
+        snap.reason = QString::fromLocal8Bit(std::strerror(errno));
+        return snap;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        snap.found = Found::NotRegular;
+        return snap;
+    }
+    // Stamped before reading: a change made while we read shows up as a new
+    // stamp next time.
+    snap.stamp = stampOf(st);
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            snap.found = Found::Unreadable;
+            snap.reason = QString::fromLocal8Bit(std::strerror(errno));
+            return snap;
+        }
+        used += n;
+    }
+    bytes.truncate(used);
+    snap.bytes = std::move(bytes);
+    snap.found = Found::File;
+    return snap;
+}
+
+bool Snapshot::unchanged(const QString&) const
+{
+    struct stat st = {};
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_nlink > 0 && stampOf(st) == stamp;
+}
+
+#endif
 
 struct CachedFile
 {
-    FileStamp stamp;
+    Snapshot snapshot;
     std::shared_ptr<const syntax::Index> index;
 };
 
 // A few files are read over and over (the two manifests, the settings file);
-// the bound only keeps a long run from collecting parses.
+// the bound only keeps a long run from collecting parses and open files.
 constexpr qsizetype maxCachedFiles = 16;
 
-QMutex cacheMutex;
-QHash<QString, CachedFile> cache;
-
-QString cacheKey(const QString& path)
+struct Cache
 {
-    if (QDir::isAbsolutePath(path))
-        return QDir::cleanPath(path);
-    return QDir::cleanPath(QDir::currentPath() + u'/' + path);
+    QMutex mutex;
+    QHash<QString, std::shared_ptr<CachedFile>> files;
+
+    void remember(const QString& key, Snapshot snapshot)
+    {
+        auto entry = std::make_shared<CachedFile>();
+        entry->index = std::make_shared<const syntax::Index>(syntax::Index::parse(snapshot.bytes));
+        entry->snapshot = std::move(snapshot);
+        if (files.size() >= maxCachedFiles && !files.contains(key))
+            files.erase(files.begin());
+        files.insert(key, std::move(entry));
+    }
+};
+
+Cache& cache()
+{
+    static Cache instance;
+    return instance;
 }
 
-void remember(const QString& key, const FileStamp& stamp,
-              std::shared_ptr<const syntax::Index> index)
+bool isAbsolute(const QString& path)
 {
-    if (cache.size() >= maxCachedFiles && !cache.contains(key))
-        cache.erase(cache.begin());
-    cache.insert(key, CachedFile{stamp, std::move(index)});
+#ifdef Q_OS_WIN
+    // "C:/...", "C:\..." or a network path; QDir::isAbsolutePath would do, at
+    // the price of a QFileInfo per read.
+    if (path.size() >= 3 && path.at(1) == u':' && (path.at(2) == u'/' || path.at(2) == u'\\'))
+        return true;
+    return path.startsWith(u"//") || path.startsWith(u"\\\\");
+#else
+    return path.startsWith(u'/');
+#endif
+}
+
+QString absolute(const QString& path)
+{
+    if (isAbsolute(path))
+        return path;
+    return QDir::cleanPath(QDir::currentPath() + u'/' + path);
 }
 
 QString describe(const QString& path)
@@ -108,36 +264,23 @@ QString describe(const QString& path)
 
 std::optional<QByteArray> readValue(const QString& path, QByteArrayView section, QByteArrayView key)
 {
-    const QByteArray sectionName = syntax::foldName(section);
-    const QByteArray keyName = syntax::foldName(key);
-    if (sectionName.isEmpty() || keyName.isEmpty() || path.isEmpty())
+    if (path.isEmpty())
         return std::nullopt;
+    const QString file = absolute(path);
+    Cache& c = cache();
+    QMutexLocker lock(&c.mutex);
 
-    const QString cachePath = cacheKey(path);
-    QMutexLocker lock(&cacheMutex);
+    const auto hit = c.files.constFind(file);
+    if (hit != c.files.cend() && (*hit)->snapshot.unchanged(file))
+        return (*hit)->index->find(section, key);
 
-    FileStamp stamp;
-    if (statFile(cachePath, stamp) != StatResult::RegularFile) {
-        cache.remove(cachePath);
+    Snapshot snapshot = Snapshot::load(file);
+    if (snapshot.found != Found::File) {
+        c.files.remove(file);
         return std::nullopt;
     }
-
-    std::shared_ptr<const syntax::Index> index;
-    const auto hit = cache.constFind(cachePath);
-    if (hit != cache.cend() && hit->stamp == stamp) {
-        index = hit->index;
-    } else {
-        QFile file(cachePath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            cache.remove(cachePath);
-            return std::nullopt;
-        }
-        // The stamp was taken before reading: a change made while we read
-        // shows up as a new stamp on the next call.
-        index = std::make_shared<const syntax::Index>(syntax::Index::parse(file.readAll()));
-        remember(cachePath, stamp, index);
-    }
-    return index->find(sectionName, keyName);
+    c.remember(file, std::move(snapshot));
+    return c.files.value(file)->index->find(section, key);
 }
 
 WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayView key,
@@ -148,40 +291,32 @@ WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayVi
     if (const QString refusal = syntax::checkEntry(section, key, value); !refusal.isEmpty())
         return WriteResult::failure(refusal);
 
-    const QString cachePath = cacheKey(path);
-    QMutexLocker lock(&cacheMutex);
+    const QString file = absolute(path);
+    Cache& c = cache();
+    QMutexLocker lock(&c.mutex);
 
-    QByteArray before;
-    FileStamp stamp;
-    switch (statFile(cachePath, stamp)) {
-    case StatResult::Missing:
+    const Snapshot before = Snapshot::load(file);
+    switch (before.found) {
+    case Found::File:
+    case Found::Missing:
         break;
-    case StatResult::Other:
+    case Found::NotRegular:
         return WriteResult::failure(u"Cannot write %1: Not a regular file"_s.arg(describe(path)));
-    case StatResult::RegularFile: {
-        QFile file(cachePath);
-        if (!file.open(QIODevice::ReadOnly))
-            return WriteResult::failure(
-                u"Cannot read %1: %2"_s.arg(describe(path), file.errorString()));
-        before = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return WriteResult::failure(
-                u"Cannot read %1: %2"_s.arg(describe(path), file.errorString()));
-        break;
-    }
+    case Found::Unreadable:
+        return WriteResult::failure(u"Cannot read %1: %2"_s.arg(describe(path), before.reason));
     }
 
-    const QByteArray after = syntax::withValue(before, section, key, value);
+    const QByteArray after = syntax::withValue(before.bytes, section, key, value);
 
-    QSaveFile out(cachePath);
+    QSaveFile out(file);
     // Writing in place would lose the all-or-nothing guarantee.
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly))
         return WriteResult::failure(
             u"Cannot create %1: %2"_s.arg(describe(path), out.errorString()));
-    if (stamp.size >= 0) {
+    if (before.found == Found::File) {
         // Keep the old mode even where the umask would narrow the new file's.
-        const QFileDevice::Permissions mode = QFileInfo(cachePath).permissions();
+        const QFileDevice::Permissions mode = QFileInfo(file).permissions();
         if (mode != QFileDevice::Permissions())
             out.setPermissions(mode);
     }
@@ -193,12 +328,13 @@ WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayVi
     if (!out.commit())
         return WriteResult::failure(u"Cannot save %1: %2"_s.arg(describe(path), out.errorString()));
 
-    FileStamp written;
-    if (statFile(cachePath, written) == StatResult::RegularFile)
-        remember(cachePath, written,
-                 std::make_shared<const syntax::Index>(syntax::Index::parse(after)));
+    // Read back rather than trusting `after`: the cache must describe the
+    // file on disk even if another program got in between.
+    Snapshot written = Snapshot::load(file);
+    if (written.found == Found::File)
+        c.remember(file, std::move(written));
     else
-        cache.remove(cachePath);
+        c.files.remove(file);
     return WriteResult::success();
 }
 
@@ -218,8 +354,9 @@ WriteResult writeString(const QString& path, const QString& section, const QStri
 
 void clearCache()
 {
-    QMutexLocker lock(&cacheMutex);
-    cache.clear();
+    Cache& c = cache();
+    QMutexLocker lock(&c.mutex);
+    c.files.clear();
 }
 
 } // namespace profile

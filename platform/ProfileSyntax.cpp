@@ -1,5 +1,7 @@
 #include "ProfileSyntax.h"
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace profile::syntax {
@@ -138,44 +140,152 @@ LineInfo classify(QByteArrayView line)
     return {LineInfo::Kind::Entry, trimmed(line.first(eq)), unquoted(trimmed(line.sliced(eq + 1)))};
 }
 
-Index Index::parse(QByteArrayView file)
+namespace {
+
+quint32 nameHash(QByteArrayView name)
+{
+    quint32 h = 2166136261u; // FNV-1a over the folded name
+    for (const char c : name) {
+        h ^= quint8(asciiLower(c));
+        h *= 16777619u;
+    }
+    return h;
+}
+
+quint32 entryHash(quint32 section, QByteArrayView key)
+{
+    quint32 h = nameHash(key) ^ (section * 0x9E3779B1u);
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return h;
+}
+
+bool sameName(QByteArrayView a, QByteArrayView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Index Index::parse(const QByteArray& file)
 {
     Index index;
+    index.m_bytes = file;
+    const QByteArrayView bytes(index.m_bytes);
+    // Sized from the line count up front: growing tables of a large manifest
+    // costs more than the parse itself.
+    const size_t lines = size_t(std::max(bytes.count('\n'), bytes.count('\r'))) + 1;
+    index.m_entries.reserve(lines);
+    reserveSlots(index.m_entrySlots, lines);
+
     // Entries before the first header, and every entry of a repeated section,
     // belong nowhere.
-    qsizetype current = -1;
-    forEachLine(file, bomLength(file), [&](const Line& line) {
-        const LineInfo info = classify(file.sliced(line.begin, line.end - line.begin));
+    qint64 current = -1;
+    forEachLine(bytes, bomLength(bytes), [&](const Line& line) {
+        const QByteArrayView text = bytes.sliced(line.begin, line.end - line.begin);
+        const LineInfo info = classify(text);
         if (info.kind == LineInfo::Kind::Header) {
-            QByteArray name = foldName(info.name);
-            if (index.m_sectionSlots.contains(name)) {
+            const quint32 hash = nameHash(info.name);
+            if (index.findSection(info.name, hash) >= 0) {
                 current = -1;
             } else {
-                current = qsizetype(index.m_sections.size());
-                index.m_sectionSlots.insert(std::move(name), current);
-                index.m_sections.emplace_back();
+                current = qint64(index.m_sections.size());
+                reserveSlots(index.m_sectionSlots, index.m_sections.size() + 1);
+                insertSlot(index.m_sectionSlots, hash, qint32(current));
+                index.m_sections.push_back(
+                    {hash, {info.name.data() - bytes.data(), info.name.size()}});
             }
         } else if (info.kind == LineInfo::Kind::Entry && current >= 0 && !info.name.isEmpty()) {
-            QHash<QByteArray, QByteArray>& entries = index.m_sections[size_t(current)];
-            QByteArray key = foldName(info.name);
-            if (!entries.contains(key))
-                entries.insert(std::move(key), info.value.toByteArray());
+            const auto section = quint32(current);
+            const quint32 hash = entryHash(section, info.name);
+            if (index.findEntry(section, info.name, hash) < 0) {
+                reserveSlots(index.m_entrySlots, index.m_entries.size() + 1);
+                insertSlot(index.m_entrySlots, hash, qint32(index.m_entries.size()));
+                index.m_entries.push_back({section,
+                                           hash,
+                                           {info.name.data() - bytes.data(), info.name.size()},
+                                           {info.value.data() - bytes.data(), info.value.size()}});
+            }
         }
         return true;
     });
     return index;
 }
 
-std::optional<QByteArray> Index::find(const QByteArray& section, const QByteArray& key) const
+void Index::reserveSlots(std::vector<Slot>& table, size_t count)
 {
-    const auto slot = m_sectionSlots.constFind(section);
-    if (slot == m_sectionSlots.cend())
+    // At most half full keeps probe runs short.
+    if (count * 2 <= table.size())
+        return;
+    size_t size = 16;
+    while (size < count * 2)
+        size *= 2;
+    std::vector<Slot> old(size);
+    old.swap(table);
+    for (const Slot& slot : old) {
+        if (slot.item >= 0)
+            insertSlot(table, slot.hash, slot.item);
+    }
+}
+
+void Index::insertSlot(std::vector<Slot>& table, quint32 hash, qint32 item)
+{
+    const size_t mask = table.size() - 1;
+    size_t i = hash & mask;
+    while (table[i].item >= 0)
+        i = (i + 1) & mask;
+    table[i] = {hash, item};
+}
+
+qint32 Index::findSection(QByteArrayView name, quint32 hash) const
+{
+    if (m_sectionSlots.empty())
+        return -1;
+    const size_t mask = m_sectionSlots.size() - 1;
+    for (size_t i = hash & mask; m_sectionSlots[i].item >= 0; i = (i + 1) & mask) {
+        const Slot& slot = m_sectionSlots[i];
+        if (slot.hash == hash && sameName(view(m_sections[size_t(slot.item)].name), name))
+            return slot.item;
+    }
+    return -1;
+}
+
+qint32 Index::findEntry(quint32 section, QByteArrayView key, quint32 hash) const
+{
+    if (m_entrySlots.empty())
+        return -1;
+    const size_t mask = m_entrySlots.size() - 1;
+    for (size_t i = hash & mask; m_entrySlots[i].item >= 0; i = (i + 1) & mask) {
+        const Slot& slot = m_entrySlots[i];
+        if (slot.hash != hash)
+            continue;
+        const Entry& e = m_entries[size_t(slot.item)];
+        if (e.section == section && sameName(view(e.key), key))
+            return slot.item;
+    }
+    return -1;
+}
+
+std::optional<QByteArray> Index::find(QByteArrayView section, QByteArrayView key) const
+{
+    const QByteArrayView sectionName = trimmed(section);
+    const QByteArrayView keyName = trimmed(key);
+    if (sectionName.isEmpty() || keyName.isEmpty())
         return std::nullopt;
-    const QHash<QByteArray, QByteArray>& entries = m_sections[size_t(*slot)];
-    const auto entry = entries.constFind(key);
-    if (entry == entries.cend())
+    const qint32 s = findSection(sectionName, nameHash(sectionName));
+    if (s < 0)
         return std::nullopt;
-    return *entry;
+    const qint32 e = findEntry(quint32(s), keyName, entryHash(quint32(s), keyName));
+    if (e < 0)
+        return std::nullopt;
+    return view(m_entries[size_t(e)].value).toByteArray();
 }
 
 QString checkEntry(QByteArrayView section, QByteArrayView key, QByteArrayView value)

@@ -43,17 +43,54 @@ struct LineInfo
 };
 LineInfo classify(QByteArrayView line);
 
-// First section, first key: the lookup a read needs.
+// First section, first key: the lookup a read needs. Holds the file's bytes
+// and flat tables of offsets into them, so parsing allocates little and a
+// lookup allocates nothing but its result.
 class Index
 {
 public:
-    static Index parse(QByteArrayView file);
-    // Both names already folded.
-    std::optional<QByteArray> find(const QByteArray& section, const QByteArray& key) const;
+    static Index parse(const QByteArray& file);
+    // Names as callers pass them: trimmed and folded here.
+    std::optional<QByteArray> find(QByteArrayView section, QByteArrayView key) const;
 
 private:
-    QHash<QByteArray, qsizetype> m_sectionSlots;
-    std::vector<QHash<QByteArray, QByteArray>> m_sections;
+    struct Span
+    {
+        qsizetype pos = 0;
+        qsizetype size = 0;
+    };
+    struct Entry
+    {
+        quint32 section = 0;
+        quint32 hash = 0;
+        Span key;
+        Span value;
+    };
+    struct Section
+    {
+        quint32 hash = 0;
+        Span name;
+    };
+
+    QByteArrayView view(Span s) const { return QByteArrayView(m_bytes).sliced(s.pos, s.size); }
+    qint32 findSection(QByteArrayView name, quint32 hash) const;
+    qint32 findEntry(quint32 section, QByteArrayView key, quint32 hash) const;
+
+    // Open addressing with linear probing; the hash sits in the slot so a
+    // probe past another name costs no visit to the entry.
+    struct Slot
+    {
+        quint32 hash = 0;
+        qint32 item = -1;
+    };
+    static void reserveSlots(std::vector<Slot>& table, size_t count);
+    static void insertSlot(std::vector<Slot>& table, quint32 hash, qint32 item);
+
+    QByteArray m_bytes;
+    std::vector<Section> m_sections;
+    std::vector<Slot> m_sectionSlots;
+    std::vector<Entry> m_entries;
+    std::vector<Slot> m_entrySlots;
 };
 
 // Empty when the entry may be written, else why it is refused.
