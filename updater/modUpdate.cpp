@@ -557,7 +557,7 @@ bool UpdateFiles(UpdateView& view)
             continue;
         }
 
-        const auto counterText = [&] {
+        const auto counterText = [&]() -> QString {
             return "Downloading File "_L1 + QString::number(s.DownloadCounter) + " Of "_L1 +
                    QString::number(s.PendingTotal);
         };

@@ -1,0 +1,351 @@
+// Whole update runs against the test server: configuration, the up-to-date
+// and update paths, per-entry decisions, and incomplete updates.
+
+#include "UpdaterTestKit.h"
+
+#include <QFile>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using kit::CannedResponse;
+using kit::Field;
+using kit::manifestText;
+
+using Entries = QList<ManifestEntry>;
+
+class UpdateRunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void missingUpdaterIniIsCreated();
+    void existingUpdaterIniIsNeverRewritten();
+    void updaterIniThatIsAFolder();
+    void webSiteForms_data();
+    void webSiteForms();
+    void upToDate();
+    void fullUpdateSequence();
+    void noInstalledManifestFetchesEverything();
+    void entryDecisions_data();
+    void entryDecisions();
+    void noEntriesStillInstallsManifest();
+    void olderRemoteVersionIsInstalled();
+    void incompleteUpdateIsNotInstalled();
+};
+
+void UpdateRunTest::missingUpdaterIniIsCreated()
+{
+    kit::Site site;
+    site.run();
+    QCOMPARE(site.game.read(u"Updater.ini"_s), "[UPDATER]\r\nWebSite=\r\n"_ba);
+    QCOMPARE(site.view.log(), (QStringList{u"show"_s, u"L2=No Version Info!"_s, u"continue=on"_s,
+                                           u"L2=Please Input The Correct Web URL!"_s}));
+    QVERIFY(site.server.requests().isEmpty());
+}
+
+void UpdateRunTest::existingUpdaterIniIsNeverRewritten()
+{
+    kit::Site site;
+    site.configure();
+    QFile file(site.game.file(u"Updater.ini"_s));
+    QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    const QByteArray before = site.game.read(u"Updater.ini"_s);
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    site.serve(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+
+    site.run();
+    QCOMPARE(site.game.read(u"Updater.ini"_s), before);
+    QCOMPARE(site.view.current(Field::L2), u"You Have The Latest Version!"_s);
+}
+
+void UpdateRunTest::updaterIniThatIsAFolder()
+{
+    kit::Site site;
+    QVERIFY(QDir(site.game.path()).mkdir(u"Updater.ini"_s));
+    site.run();
+    QVERIFY(site.game.isDir(u"Updater.ini"_s));
+    QCOMPARE(site.view.current(Field::L2), u"Please Input The Correct Web URL!"_s);
+    QCOMPARE(site.view.current(Field::Continue), u"on"_s);
+}
+
+void UpdateRunTest::webSiteForms_data()
+{
+    QTest::addColumn<QString>("form"); // %1 = 127.0.0.1:<port>
+
+    QTest::newRow("no scheme, no slash") << u"%1/site"_s;
+    QTest::newRow("complete") << u"http://%1/site/"_s;
+    QTest::newRow("capital scheme") << u"HTTP://%1/site"_s;
+    QTest::newRow("blanks around") << u"   http://%1/site/  "_s;
+}
+
+void UpdateRunTest::webSiteForms()
+{
+    QFETCH(QString, form);
+    kit::Site site;
+    site.configure(form.arg("127.0.0.1:"_L1 + QString::number(site.server.port())));
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    site.serve(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+
+    site.run();
+    QCOMPARE(site.server.requestedPaths(), QStringList{u"/site/info.ini"_s});
+    QCOMPARE(site.view.current(Field::L2), u"You Have The Latest Version!"_s);
+}
+
+void UpdateRunTest::upToDate()
+{
+    kit::Site site;
+    site.configure();
+    const QByteArray installed = manifestText(u"2.0"_s, {{u"a.dat"_s, u"1"_s, QString()}});
+    site.game.write(u"info.ini"_s, installed);
+    site.serve(u"info.ini"_s, manifestText(u"2.0"_s, {{u"a.dat"_s, u"5"_s, QString()}}));
+    site.serve(u"a.dat"_s, "never fetched");
+
+    site.run();
+    QCOMPARE(site.view.log(),
+             (QStringList{u"show"_s, u"L4=Version 2.0"_s, u"continue=off"_s,
+                          u"L2=Getting News..."_s, u"L2=Getting Information..."_s, u"Label4=100%"_s,
+                          u"L3=Downloaded info.ini!"_s, u"L4=Version 2.0"_s,
+                          u"L2=You Have The Latest Version!"_s, u"L3="_s, u"continue=on"_s}));
+    QCOMPARE(site.server.requestedPaths(), QStringList{u"/site/info.ini"_s});
+    QCOMPARE(site.game.read(u"info.ini"_s), installed);
+    QVERIFY(!site.game.exists(u"temp.ini"_s));
+    QVERIFY(!site.game.exists(u"a.dat"_s));
+}
+
+void UpdateRunTest::fullUpdateSequence()
+{
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s,
+                    manifestText(u"1.0"_s, {{u"game.dat"_s, u"1.0"_s, u"\\data\\"_s}}));
+    site.game.write(u"data/game.dat"_s, kit::pattern(9000, 5));
+    const QByteArray manifest = manifestText(u"1.1"_s, {{u"game.dat"_s, u"1.1"_s, u"\\data\\"_s}});
+    const QByteArray body = kit::pattern(2500, 1);
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"game.dat"_s, body);
+
+    site.run();
+    QCOMPARE(site.view.log(), (QStringList{u"show"_s,
+                                           u"L4=Version 1.0"_s,
+                                           u"continue=off"_s,
+                                           u"L2=Getting News..."_s,
+                                           u"L2=Getting Information..."_s,
+                                           u"Label4=100%"_s,
+                                           u"L3=Downloaded info.ini!"_s,
+                                           u"L2=Checking File Versions..."_s,
+                                           u"L2="_s,
+                                           u"L3=Checking Files..."_s,
+                                           u"L3=Downloading File 1 Of 1"_s,
+                                           u"L2=Updating game.dat From Version 1.0 To 1.1..."_s,
+                                           u"Label4=40%"_s,
+                                           u"Label4=81%"_s,
+                                           u"Label4=100%"_s,
+                                           u"L3=Downloaded game.dat!"_s,
+                                           u"Label4=100%"_s,
+                                           u"L3=Downloaded info.ini!"_s,
+                                           u"continue=on"_s,
+                                           u"L4=Version 1.1"_s,
+                                           u"L2=Updated To Version 1.1!"_s,
+                                           u"L3="_s}));
+    QCOMPARE(site.game.read(u"data/game.dat"_s), body);
+    QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+    QVERIFY(!site.game.exists(u"temp.ini"_s));
+    QCOMPARE(site.server.requestedPaths(),
+             (QStringList{u"/site/info.ini"_s, u"/site/game.dat"_s, u"/site/info.ini"_s}));
+}
+
+void UpdateRunTest::noInstalledManifestFetchesEverything()
+{
+    kit::Site site;
+    site.configure();
+    const Entries entries{{u"a.dat"_s, u"1"_s, QString()},
+                          {u"b.dat"_s, QString(), u"sub"_s},
+                          {u"c.dat"_s, u"3"_s, QString()}};
+    site.serve(u"info.ini"_s, manifestText(u"1.0"_s, entries));
+    for (const ManifestEntry& e : entries)
+        site.serve(e.FileName, e.FileName.toUtf8());
+
+    site.run();
+    QCOMPARE(site.view.values(Field::L2).first(), u"No Version Info!"_s);
+    QCOMPARE(site.view.values(Field::L4), QStringList{u"Version 1.0"_s});
+    QCOMPARE(site.view.values(Field::L3).filter(u"Downloading File"_s),
+             (QStringList{u"Downloading File 1 Of 3"_s, u"Downloading File 2 Of 3"_s,
+                          u"Downloading File 3 Of 3"_s}));
+    QCOMPARE(site.view.values(Field::L2).filter(u"Downloading "_s),
+             (QStringList{u"Downloading a.dat..."_s, u"Downloading b.dat..."_s,
+                          u"Downloading c.dat..."_s}));
+    QCOMPARE(site.game.read(u"a.dat"_s), "a.dat"_ba);
+    QCOMPARE(site.game.read(u"sub/b.dat"_s), "b.dat"_ba);
+    QCOMPARE(site.game.read(u"c.dat"_s), "c.dat"_ba);
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.0!"_s);
+}
+
+void UpdateRunTest::entryDecisions_data()
+{
+    QTest::addColumn<Entries>("installed");
+    QTest::addColumn<Entries>("remote");
+    QTest::addColumn<QString>("remoteMax"); // empty: the number of entries
+    QTest::addColumn<QStringList>("fetched");
+    QTest::addColumn<QStringList>("entryTexts"); // L2 texts of the file loop
+
+    const QString upToDate = u"File Already Up To Date!"_s;
+    QTest::newRow("1.0 to 1.1") << Entries{{u"a.dat"_s, u"1.0"_s, QString()}}
+                                << Entries{{u"a.dat"_s, u"1.1"_s, QString()}} << QString()
+                                << QStringList{u"a.dat"_s}
+                                << QStringList{u"Updating a.dat From Version 1.0 To 1.1..."_s};
+    QTest::newRow("1.9 to 1.10 is newer")
+        << Entries{{u"a.dat"_s, u"1.9"_s, QString()}} << Entries{{u"a.dat"_s, u"1.10"_s, QString()}}
+        << QString() << QStringList{u"a.dat"_s}
+        << QStringList{u"Updating a.dat From Version 1.9 To 1.10..."_s};
+    QTest::newRow("equal") << Entries{{u"a.dat"_s, u"7"_s, QString()}}
+                           << Entries{{u"a.dat"_s, u"7"_s, QString()}} << QString() << QStringList()
+                           << QStringList{upToDate};
+    QTest::newRow("remote older: nothing")
+        << Entries{{u"a.dat"_s, u"10"_s, QString()}} << Entries{{u"a.dat"_s, u"9"_s, QString()}}
+        << QString() << QStringList() << QStringList();
+    QTest::newRow("new entry without version")
+        << Entries{{u"a.dat"_s, u"1"_s, QString()}}
+        << Entries{{u"a.dat"_s, u"1"_s, QString()}, {u"new.dat"_s, QString(), QString()}}
+        << QString() << QStringList{u"new.dat"_s}
+        << QStringList{upToDate, u"Downloading new.dat..."_s};
+    QTest::newRow("entry inserted in front")
+        << Entries{{u"a.dat"_s, u"1"_s, QString()}, {u"b.dat"_s, u"1"_s, QString()}}
+        << Entries{{u"new.dat"_s, u"1"_s, QString()},
+                   {u"a.dat"_s, u"1"_s, QString()},
+                   {u"b.dat"_s, u"2"_s, QString()}}
+        << QString() << QStringList{u"new.dat"_s, u"b.dat"_s}
+        << QStringList{u"Downloading new.dat..."_s, upToDate,
+                       u"Updating b.dat From Version 1 To 2..."_s};
+    QTest::newRow("entries reordered")
+        << Entries{{u"a.dat"_s, u"1"_s, QString()}, {u"b.dat"_s, u"5"_s, QString()}}
+        << Entries{{u"b.dat"_s, u"5"_s, QString()}, {u"a.dat"_s, u"1"_s, QString()}} << QString()
+        << QStringList() << QStringList{upToDate, upToDate};
+    QTest::newRow("same file, other spelling of its folder")
+        << Entries{{u"X.pak"_s, u"3"_s, u"\\Data\\"_s}} << Entries{{u"x.pak"_s, u"3"_s, u"data"_s}}
+        << QString() << QStringList() << QStringList{upToDate};
+    QTest::newRow("same name, other folder is another file")
+        << Entries{{u"x.pak"_s, u"3"_s, u"one"_s}} << Entries{{u"x.pak"_s, u"3"_s, u"two"_s}}
+        << QString() << QStringList{u"x.pak"_s} << QStringList{u"Downloading x.pak..."_s};
+    QTest::newRow("Max beyond the listed entries")
+        << Entries{{u"a.dat"_s, u"1"_s, QString()}}
+        << Entries{{u"a.dat"_s, u"2"_s, QString()}, {u"b.dat"_s, u"1"_s, QString()}} << u"5"_s
+        << QStringList{u"a.dat"_s, u"b.dat"_s}
+        << QStringList{u"Updating a.dat From Version 1 To 2..."_s, u"Downloading b.dat..."_s};
+    QTest::newRow("blank name in the middle")
+        << Entries{}
+        << Entries{{u"a.dat"_s, u"1"_s, QString()},
+                   {u"  "_s, u"9"_s, u"x"_s},
+                   {u"b.dat"_s, u"1"_s, QString()}}
+        << QString() << QStringList{u"a.dat"_s, u"b.dat"_s}
+        << QStringList{u"Downloading a.dat..."_s, u"Downloading b.dat..."_s};
+}
+
+void UpdateRunTest::entryDecisions()
+{
+    QFETCH(Entries, installed);
+    QFETCH(Entries, remote);
+    QFETCH(QString, remoteMax);
+    QFETCH(QStringList, fetched);
+    QFETCH(QStringList, entryTexts);
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, installed));
+    const QByteArray manifest = manifestText(u"2.0"_s, remote, remoteMax);
+    site.serve(u"info.ini"_s, manifest);
+    for (const ManifestEntry& e : remote)
+        site.serve(e.FileName, e.FileName.toUtf8());
+
+    site.run();
+    QStringList requested = site.server.requestedPaths();
+    QCOMPARE(requested.takeFirst(), u"/site/info.ini"_s);
+    QCOMPARE(requested.takeLast(), u"/site/info.ini"_s);
+    QStringList expectedPaths;
+    for (const QString& name : fetched)
+        expectedPaths.append(kit::Site::sitePath(name));
+    QCOMPARE(requested, expectedPaths);
+
+    // The loop's own L2 texts: after "Checking File Versions..." and its
+    // clearing, up to the final status.
+    QStringList l2 = site.view.values(Field::L2);
+    l2 = l2.mid(l2.indexOf(u"Checking File Versions..."_s) + 2);
+    l2.removeLast();
+    QCOMPARE(l2, entryTexts);
+
+    const QStringList counters = site.view.values(Field::L3).filter(u"Downloading File"_s);
+    QCOMPARE(counters.size(), fetched.size());
+    for (qsizetype i = 0; i < counters.size(); ++i) {
+        QCOMPARE(counters.at(i), "Downloading File "_L1 + QString::number(i + 1) + " Of "_L1 +
+                                     QString::number(fetched.size()));
+    }
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 2.0!"_s);
+    QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+}
+
+void UpdateRunTest::noEntriesStillInstallsManifest()
+{
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    QByteArray manifest = "[VERSION]\r\nVersion=1.5\r\n"_ba;
+    site.serve(u"info.ini"_s, manifest);
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.5!"_s);
+    QCOMPARE(site.view.current(Field::L4), u"Version 1.5"_s);
+    QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+    QVERIFY(!site.view.values(Field::L3).contains(u"Checking Files..."_s));
+}
+
+void UpdateRunTest::olderRemoteVersionIsInstalled()
+{
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"3.0"_s, {{u"a.dat"_s, u"3"_s, QString()}}));
+    site.game.write(u"a.dat"_s, "installed");
+    const QByteArray manifest = manifestText(u"2.0"_s, {{u"a.dat"_s, u"2"_s, QString()}});
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"a.dat"_s, "older");
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 2.0!"_s);
+    QCOMPARE(site.game.read(u"a.dat"_s), "installed"_ba);
+    QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+}
+
+void UpdateRunTest::incompleteUpdateIsNotInstalled()
+{
+    kit::Site site;
+    site.configure();
+    const QByteArray installed =
+        manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, QString()}, {u"b.dat"_s, u"1"_s, QString()}});
+    site.game.write(u"info.ini"_s, installed);
+    site.game.write(u"b.dat"_s, "old b");
+    const QByteArray manifest =
+        manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}, {u"b.dat"_s, u"2"_s, QString()}});
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"a.dat"_s, CannedResponse::withStatus(404, "<html>missing</html>"));
+    site.serve(u"b.dat"_s, "new b");
+
+    site.run();
+    const QStringList log = site.view.log();
+    QVERIFY(log.contains(u"L3=Failed To Download a.dat!"_s));
+    QCOMPARE(log.mid(log.size() - 4),
+             (QStringList{u"L2=Update Incomplete, Please Try Again!"_s, u"L4=Version 1.0"_s,
+                          u"L3="_s, u"continue=on"_s}));
+    QVERIFY(!site.game.exists(u"a.dat"_s));
+    QCOMPARE(site.game.read(u"b.dat"_s), "new b"_ba); // the loop went on
+    QCOMPARE(site.game.read(u"info.ini"_s), installed);
+    QVERIFY(!site.game.exists(u"temp.ini"_s));
+    QCOMPARE(site.requests(u"info.ini"_s), 1);
+
+    // The next run fetches what is still behind and then installs the manifest.
+    site.serve(u"a.dat"_s, "new a");
+    site.view.clear();
+    site.server.clearRequests();
+    modUpdate::resetState(site.game.path());
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
+    QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+}
+
+QTEST_GUILESS_MAIN(UpdateRunTest)
+#include "tst_updaterun.moc"
