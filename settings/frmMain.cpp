@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include <limits>
 #include <utility>
@@ -71,10 +73,13 @@ QLabel* label(QWidget* parent, const QString& name, QRect geometry, const QStrin
     return l;
 }
 
-QGroupBox* frame(QWidget* parent, const QString& name, QRect geometry, const QString& caption)
+QGroupBox* frame(QWidget* parent, const QString& name, QRect geometry, const QString& caption,
+                 QStyle* style)
 {
     auto* box = place<QGroupBox>(parent, name, geometry, caption);
     box->setFont(windowFont(true));
+    if (style)
+        box->setStyle(style);
     return box;
 }
 
@@ -143,18 +148,25 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildControls()
 {
-    Frame1 = frame(this, u"Frame1"_s, twipsRect(120, 120, 4575, 1215), u"Host"_s);
+    // The classic frame runs its border through the caption, so the inner
+    // controls sit where the layout expects them below the line; styles that
+    // put the caption above the border would crowd them.
+    QStyle* frameStyle = QStyleFactory::create(u"Windows"_s);
+    if (frameStyle)
+        frameStyle->setParent(this);
+
+    Frame1 = frame(this, u"Frame1"_s, twipsRect(120, 120, 4575, 1215), u"Host"_s, frameStyle);
     Label1 = label(Frame1, u"Label1"_s, twipsRect(120, 360, 615, 255), u"Server:"_s);
     txtServer = textField(Frame1, u"txtServer"_s, twipsRect(720, 360, 3735, 285));
     Label2 = label(Frame1, u"Label2"_s, twipsRect(120, 720, 495, 255), u"Port:"_s);
     txtPort = textField(Frame1, u"txtPort"_s, twipsRect(720, 720, 3735, 285));
 
-    Frame2 = frame(this, u"Frame2"_s, twipsRect(120, 1440, 4575, 855), u"Interface"_s);
+    Frame2 = frame(this, u"Frame2"_s, twipsRect(120, 1440, 4575, 855), u"Interface"_s, frameStyle);
     txtSkin = textField(Frame2, u"txtSkin"_s, twipsRect(120, 360, 3255, 285));
     cmdBrowseSkin = place<QPushButton>(Frame2, u"cmdBrowseSkin"_s, twipsRect(3480, 360, 975, 255),
                                        u"&Browse..."_s);
 
-    Frame3 = frame(this, u"Frame3"_s, twipsRect(120, 2400, 4575, 1695), u"Audio"_s);
+    Frame3 = frame(this, u"Frame3"_s, twipsRect(120, 2400, 4575, 1695), u"Audio"_s, frameStyle);
     optMusic =
         place<QCheckBox>(Frame3, u"optMusic"_s, twipsRect(120, 360, 1575, 255), u"Music On/Off"_s);
     optSound =
