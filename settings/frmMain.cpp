@@ -131,8 +131,6 @@ frmMain::frmMain(QString gameFolder, DialogHost* dialogs, QWidget* parent)
     setWindowTitle(kTitle);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    // A tool window would not end the program on close by default; this is the only window.
-    setAttribute(Qt::WA_QuitOnClose, true);
     setFont(windowFont(false));
     setFixedSize(px(4800), px(4560));
 

@@ -13,6 +13,8 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(icon);
 
     frmMain window(gamefolder::path());
+    // Closing the only window, by Close or the close box, ends the program.
+    QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
     window.show();
     return QApplication::exec();
 }

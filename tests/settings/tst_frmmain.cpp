@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,12 +16,28 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Runs `answer` on the next modal dialog of type T once it is up.
+template <typename T> void whenModal(std::function<void(T*)> answer)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            poll->deleteLater();
+            poll->stop();
+            answer(dialog);
+        }
+    });
+    poll->start(10);
+}
 
 const QByteArray kFullFile = "[CONFIG]\r\nServer=play.example.net\r\nPort=7000\r\nSkin=dark\r\n"
                              "Music=1\r\nSound=0\r\nTitleBGM=title.mid\r\n"_ba;
@@ -429,6 +446,58 @@ private slots:
         QCOMPARE(field(u"txtTitleMusic"_s)->text(), u"title.mid"_s);
         QCOMPARE(field(u"txtSkin"_s)->text(), QString());
         QVERIFY(!QDir(folder() + u"/Sound"_s).exists());
+    }
+
+    void realDialogsAreAskedTheSame()
+    {
+        QVERIFY(QDir(folder()).mkpath(u"Skins"_s));
+        QVERIFY(QDir(folder()).mkpath(u"elsewhere"_s));
+        const QString skins = folder() + u"/Skins"_s;
+        const QString chosen = folder() + u"/elsewhere/dark.blue.skn"_s;
+        QVERIFY(writeBytes(skins + u"/blue.skn"_s, {}));
+        QVERIFY(writeBytes(chosen, {}));
+        m_window = std::make_unique<frmMain>(folder());
+        m_window->show();
+        QPushButton* browse = button(u"cmdBrowseSkin"_s);
+
+        QString firstFolder;
+        QStringList filters;
+        whenModal<QFileDialog>([&](QFileDialog* d) {
+            firstFolder = d->directory().absolutePath();
+            filters = d->nameFilters();
+            d->selectFile(chosen);
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        QTest::mouseClick(browse, Qt::LeftButton);
+        QCOMPARE(firstFolder, QDir(skins).absolutePath());
+        QCOMPARE(filters, (QStringList{u"Skin Files (*.skn)"_s, u"All Files (*)"_s}));
+        QCOMPARE(field(u"txtSkin"_s)->text(), u"dark"_s);
+
+        QStringList offered;
+        whenModal<QFileDialog>([&](QFileDialog* d) {
+            offered = d->selectedFiles();
+            d->reject();
+        });
+        QTest::mouseClick(browse, Qt::LeftButton);
+        QCOMPARE(offered, QStringList{chosen});
+        QCOMPARE(field(u"txtSkin"_s)->text(), u"dark"_s);
+
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::Critical;
+        QMessageBox::StandardButtons buttons;
+        QString title;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            text = box->text();
+            icon = box->icon();
+            buttons = box->standardButtons();
+            title = box->windowTitle();
+            box->accept();
+        });
+        QTest::mouseClick(button(u"cmdApply"_s), Qt::LeftButton);
+        QCOMPARE(text, u"Game settings saved."_s);
+        QCOMPARE(title, u"Tarnwick"_s);
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(buttons, QMessageBox::Ok);
     }
 
     void cancelChangesNothingAndEachPickerKeepsItsChoice()
