@@ -28,13 +28,6 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    void pathIsBuiltFromTheFolder()
-    {
-        QCOMPARE(modDAta::settingsPath(u"/games/x"_s), u"/games/x/config.zcn"_s);
-        QCOMPARE(gamesettings::skinFolder(u"/games/x"_s), u"/games/x/Skins/"_s);
-        QCOMPARE(gamesettings::musicFolder(u"/games/x"_s), u"/games/x/Sound/Music/"_s);
-    }
-
     void readingAMissingFileGivesEmptyAndCreatesNothing()
     {
         QCOMPARE(modDAta::GetINI(u"CONFIG"_s, u"Server"_s, config()), QString());
@@ -92,13 +85,6 @@ private slots:
         QCOMPARE(gamesettings::switchFromText(text, QLocale::c()), expected);
     }
 
-    void switchesAreWrittenAsBareDigits()
-    {
-        QCOMPARE(gamesettings::switchToText(Switch::Off), u"0"_s);
-        QCOMPARE(gamesettings::switchToText(Switch::On), u"1"_s);
-        QCOMPARE(gamesettings::switchToText(Switch::Grey), u"2"_s);
-    }
-
     void chosenFileNames_data()
     {
         QTest::addColumn<QString>("path");
@@ -121,29 +107,6 @@ private slots:
         QFETCH(QString, title);
         QCOMPARE(gamesettings::skinName(path), skin);
         QCOMPARE(gamesettings::fileTitle(path), title);
-    }
-
-    void loadReadsAllSix()
-    {
-        QVERIFY(writeBytes(config(), "[config]\nserver=s.example\nPORT=7000\nskin=dark\n"
-                                     "music=1\nSOUND=2\ntitlebgm=title.mid\n"_ba));
-        const gamesettings::Settings s = gamesettings::load(folder());
-        QCOMPARE(s.server, u"s.example"_s);
-        QCOMPARE(s.port, u"7000"_s);
-        QCOMPARE(s.skin, u"dark"_s);
-        QCOMPARE(s.music, Switch::On);
-        QCOMPARE(s.sound, Switch::Grey);
-        QCOMPARE(s.titleMusic, u"title.mid"_s);
-    }
-
-    void saveCreatesTheFileWithTheKeysInOrder()
-    {
-        const gamesettings::Settings s{u"s.example"_s, u"abc"_s,    QString(),
-                                       Switch::On,     Switch::Off, u"title.mid"_s};
-        QVERIFY(gamesettings::save(folder(), s));
-        QCOMPARE(readBytes(config()), "[CONFIG]\r\nServer=s.example\r\nPort=abc\r\nSkin=\r\n"
-                                      "Music=1\r\nSound=0\r\nTitleBGM=title.mid\r\n"_ba);
-        QCOMPARE(gamesettings::load(folder()), s);
     }
 
     void saveReplacesInPlaceAndKeepsEverythingElse()
