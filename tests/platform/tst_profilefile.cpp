@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +64,7 @@ bool writeAll(const QString& path, const QByteArray& bytes)
 
 Q_DECLARE_METATYPE(Writes)
 Q_DECLARE_METATYPE(Expects)
+Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
 class TestProfileFile : public QObject
 {
@@ -87,6 +91,7 @@ private slots:
     void cacheSeesOutsideChange_data();
     void cacheSeesOutsideChange();
 
+    void specialFileInPlace();
     void cacheFollowsOwnWrites();
     void readingNeverCreates();
     void textConveniences();
@@ -103,7 +108,8 @@ void TestProfileFile::init()
 {
     QVERIFY(m_dir.isValid());
     // Each test starts from an empty folder and a cold cache.
-    for (const QString& name : QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden))
+    for (const QString& name :
+         QDir(m_dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden))
         QVERIFY(QFile::remove(m_dir.filePath(name)));
     profile::clearCache();
 }
@@ -454,51 +460,88 @@ void TestProfileFile::permissionsKept()
 
 void TestProfileFile::cacheSeesOutsideChange_data()
 {
+    QTest::addColumn<QString>("how");
     QTest::addColumn<QByteArray>("changed");
-    QTest::addColumn<int>("timeShiftSeconds"); // <0: restore the old time stamp
-    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("timeShiftSeconds"); // 0: leave the new time stamp, <0: restore the old
+    QTest::addColumn<std::optional<QByteArray>>("expected");
 
-    QTest::newRow("longer") << QByteArray("[S]\r\nk=value2\r\n") << 0 << QByteArray("value2");
-    QTest::newRow("same-size-newer-time")
-        << QByteArray("[S]\r\nk=two\r\n") << 1 << QByteArray("two");
-    QTest::newRow("same-size-same-time")
-        << QByteArray("[S]\r\nk=two\r\n") << -1 << QByteArray("two");
-    QTest::newRow("removed") << QByteArray() << 0 << QByteArray();
+    const std::optional<QByteArray> two("two");
+    QTest::newRow("in-place-longer") << u"in-place"_s << QByteArray("[S]\r\nk=value2\r\n") << 0
+                                     << std::optional<QByteArray>("value2");
+    QTest::newRow("in-place-same-size-newer-time")
+        << u"in-place"_s << QByteArray("[S]\r\nk=two\r\n") << 1 << two;
+    QTest::newRow("in-place-same-size-same-time")
+        << u"in-place"_s << QByteArray("[S]\r\nk=two\r\n") << -1 << two;
+    QTest::newRow("replaced-by-rename-same-time")
+        << u"rename-over"_s << QByteArray("[S]\r\nk=two\r\n") << -1 << two;
+    QTest::newRow("moved-away-then-recreated-same-time")
+        << u"move-away"_s << QByteArray("[S]\r\nk=two\r\n") << -1 << two;
+    QTest::newRow("removed-then-recreated-same-time")
+        << u"remove"_s << QByteArray("[S]\r\nk=two\r\n") << -1 << two;
+    QTest::newRow("removed") << u"remove"_s << QByteArray() << 0 << std::optional<QByteArray>();
 }
 
 void TestProfileFile::cacheSeesOutsideChange()
 {
+    QFETCH(QString, how);
     QFETCH(QByteArray, changed);
     QFETCH(int, timeShiftSeconds);
-    QFETCH(QByteArray, expected);
+    QFETCH(std::optional<QByteArray>, expected);
 
     QVERIFY(writeAll(file(), "[S]\r\nk=one\r\n"));
     const QDateTime stamp = QFileInfo(file()).lastModified();
     QCOMPARE(profile::readValue(file(), "S", "k"), std::optional<QByteArray>("one"));
 
-    if (changed.isNull()) {
-        QVERIFY(QFile::remove(file()));
-        QCOMPARE(profile::readValue(file(), "S", "k"), std::nullopt);
-        return;
-    }
-    {
-        // Rewritten in place, as another program would.
+    // Changed the way another program would, behind the engine's back.
+    if (how == u"in-place"_s) {
         QFile f(file());
         QVERIFY(f.open(QIODevice::ReadWrite));
         QVERIFY(f.resize(0));
         QCOMPARE(f.write(changed), changed.size());
-        f.close();
-        if (timeShiftSeconds > 0 || timeShiftSeconds < 0) {
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            const QDateTime when = timeShiftSeconds > 0 ? stamp.addSecs(timeShiftSeconds) : stamp;
-            QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
-        }
+    } else if (how == u"rename-over"_s) {
+        QSaveFile f(file());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(changed), changed.size());
+        QVERIFY(f.commit());
+    } else if (how == u"move-away"_s) {
+        QVERIFY(QFile::rename(file(), file(u"old.ini"_s)));
+        QVERIFY(writeAll(file(), changed));
+    } else {
+        QVERIFY(QFile::remove(file()));
+        if (!changed.isNull())
+            QVERIFY(writeAll(file(), changed));
+    }
+    if (timeShiftSeconds != 0) {
+        QFile f(file());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QDateTime when = timeShiftSeconds > 0 ? stamp.addSecs(timeShiftSeconds) : stamp;
+        QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
     }
 #ifdef Q_OS_WIN
-    if (timeShiftSeconds < 0)
+    if (timeShiftSeconds < 0 && how == u"in-place"_s)
         QSKIP("Windows reports no change time");
 #endif
-    QCOMPARE(profile::readValue(file(), "S", "k"), std::optional(expected));
+    QCOMPARE(profile::readValue(file(), "S", "k"), expected);
+}
+
+void TestProfileFile::specialFileInPlace()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Named pipes live elsewhere on Windows");
+#else
+    // A named pipe where the file should be must neither hang a read nor be
+    // replaced by a write.
+    const QString mkfifo = QStandardPaths::findExecutable(u"mkfifo"_s);
+    if (mkfifo.isEmpty())
+        QSKIP("mkfifo not available");
+    QCOMPARE(QProcess::execute(mkfifo, {file()}), 0);
+    QCOMPARE(profile::readValue(file(), "S", "k"), std::nullopt);
+    const profile::WriteResult r = profile::writeValue(file(), "S", "k", "v");
+    QVERIFY(!r.ok);
+    QVERIFY2(r.error.contains(u"regular file"_s), qPrintable(r.error));
+    QVERIFY(!QFileInfo(file()).isFile());
+    QVERIFY(QFile::remove(file()));
+#endif
 }
 
 void TestProfileFile::cacheFollowsOwnWrites()
