@@ -201,6 +201,16 @@ void frmMain::buildControls()
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
 }
 
+void frmMain::setVisible(bool visible)
+{
+    QDialog::setVisible(visible);
+    // The dialog focuses its first field as if tabbed into, which selects the
+    // server address; the player starts with the caret at its start instead.
+    if (visible && !std::exchange(m_shown, true)) {
+        txtServer->setCursorPosition(0);
+    }
+}
+
 void frmMain::keyPressEvent(QKeyEvent* event)
 {
     // No button of this window answers Escape.

@@ -29,6 +29,8 @@ public:
     explicit frmMain(QString gameFolder, DialogHost* dialogs = nullptr, QWidget* parent = nullptr);
     ~frmMain() override;
 
+    void setVisible(bool visible) override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -44,6 +46,7 @@ private:
     QString m_gameFolder;
     std::unique_ptr<DialogHost> m_ownDialogs;
     DialogHost* m_dialogs = nullptr;
+    bool m_shown = false;
 
     QGroupBox* Frame1 = nullptr;
     QLabel* Label1 = nullptr;

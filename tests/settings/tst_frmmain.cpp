@@ -97,6 +97,7 @@ private slots:
 
     void windowFrame()
     {
+        QVERIFY(writeBytes(config(), kFullFile));
         frmMain& w = open();
         QCOMPARE(w.windowTitle(), u"Tarnwick"_s);
         QCOMPARE(w.size(), QSize(320, 304));
@@ -111,6 +112,7 @@ private slots:
         QVERIFY(button(u"cmdApply"_s)->isDefault());
         QVERIFY(!button(u"cmdClose"_s)->isDefault());
         QCOMPARE(QApplication::focusWidget(), field(u"txtServer"_s));
+        QVERIFY(!field(u"txtServer"_s)->hasSelectedText());
         QVERIFY(w.findChild<QObject*>(u"cdSkin"_s));
         QVERIFY(w.findChild<QObject*>(u"cdMusic"_s));
     }
