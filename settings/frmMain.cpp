@@ -73,13 +73,10 @@ QLabel* label(QWidget* parent, const QString& name, QRect geometry, const QStrin
     return l;
 }
 
-QGroupBox* frame(QWidget* parent, const QString& name, QRect geometry, const QString& caption,
-                 QStyle* style)
+QGroupBox* frame(QWidget* parent, const QString& name, QRect geometry, const QString& caption)
 {
     auto* box = place<QGroupBox>(parent, name, geometry, caption);
     box->setFont(windowFont(true));
-    if (style)
-        box->setStyle(style);
     return box;
 }
 
@@ -146,25 +143,18 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildControls()
 {
-    // The classic frame runs its border through the caption, so the inner
-    // controls sit where the layout expects them below the line; styles that
-    // put the caption above the border would crowd them.
-    QStyle* frameStyle = QStyleFactory::create(u"Windows"_s);
-    if (frameStyle)
-        frameStyle->setParent(this);
-
-    Frame1 = frame(this, u"Frame1"_s, twipsRect(120, 120, 4575, 1215), u"Host"_s, frameStyle);
+    Frame1 = frame(this, u"Frame1"_s, twipsRect(120, 120, 4575, 1215), u"Host"_s);
     Label1 = label(Frame1, u"Label1"_s, twipsRect(120, 360, 615, 255), u"Server:"_s);
     txtServer = textField(Frame1, u"txtServer"_s, twipsRect(720, 360, 3735, 285));
     Label2 = label(Frame1, u"Label2"_s, twipsRect(120, 720, 495, 255), u"Port:"_s);
     txtPort = textField(Frame1, u"txtPort"_s, twipsRect(720, 720, 3735, 285));
 
-    Frame2 = frame(this, u"Frame2"_s, twipsRect(120, 1440, 4575, 855), u"Interface"_s, frameStyle);
+    Frame2 = frame(this, u"Frame2"_s, twipsRect(120, 1440, 4575, 855), u"Interface"_s);
     txtSkin = textField(Frame2, u"txtSkin"_s, twipsRect(120, 360, 3255, 285));
     cmdBrowseSkin = place<QPushButton>(Frame2, u"cmdBrowseSkin"_s, twipsRect(3480, 360, 975, 255),
                                        u"&Browse..."_s);
 
-    Frame3 = frame(this, u"Frame3"_s, twipsRect(120, 2400, 4575, 1695), u"Audio"_s, frameStyle);
+    Frame3 = frame(this, u"Frame3"_s, twipsRect(120, 2400, 4575, 1695), u"Audio"_s);
     optMusic =
         place<QCheckBox>(Frame3, u"optMusic"_s, twipsRect(120, 360, 1575, 255), u"Music On/Off"_s);
     optSound =
@@ -179,6 +169,16 @@ void frmMain::buildControls()
     cmdClose =
         place<QPushButton>(this, u"cmdClose"_s, twipsRect(3480, 4200, 1215, 255), u"&Close"_s);
     cmdApply->setDefault(true);
+
+    // The classic frame runs its border through the caption, so the inner
+    // controls sit where the layout expects them below the line; styles that
+    // put the caption above the border would crowd them. Made last, so that
+    // as a child of the window it is deleted after the frames using it.
+    if (QStyle* frameStyle = QStyleFactory::create(u"Windows"_s)) {
+        frameStyle->setParent(this);
+        for (QGroupBox* box : {Frame1, Frame2, Frame3})
+            box->setStyle(frameStyle);
+    }
 
     cdSkin = new CommonDialog(u"cdSkin"_s, this);
     cdMusic = new CommonDialog(u"cdMusic"_s, this);

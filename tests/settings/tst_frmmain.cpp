@@ -28,7 +28,7 @@ namespace {
 // Runs `answer` on the next modal dialog of type T once it is up.
 template <typename T> void whenModal(std::function<void(T*)> answer)
 {
-    auto* poll = new QTimer;
+    auto* poll = new QTimer(qApp);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
         if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
             poll->deleteLater();
