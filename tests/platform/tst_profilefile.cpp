@@ -93,6 +93,8 @@ private slots:
 
     void specialFileInPlace();
     void cacheFollowsOwnWrites();
+    void writeStartsFromCurrentFile();
+    void writeThroughSymbolicLink();
     void readingNeverCreates();
     void textConveniences();
     void writeReadBackAgreesWithGrammar_data();
@@ -558,6 +560,35 @@ void TestProfileFile::cacheFollowsOwnWrites()
     QVERIFY(profile::writeValue(other, "S", "k", "x").ok);
     QCOMPARE(profile::readValue(file(), "S", "k"), std::optional<QByteArray>("x"));
     QVERIFY(QDir(m_dir.path()).rmdir(u"sub"_s));
+}
+
+void TestProfileFile::writeStartsFromCurrentFile()
+{
+    // A change made by another program between our read and our write survives.
+    QVERIFY(writeAll(file(), "[S]\na=1\n"));
+    QCOMPARE(profile::readValue(file(), "S", "a"), std::optional<QByteArray>("1"));
+    QVERIFY(writeAll(file(), "[S]\na=2\nb=3\n"));
+    QVERIFY(profile::writeValue(file(), "S", "c", "4").ok);
+    QCOMPARE(readAll(file()), QByteArray("[S]\na=2\nb=3\nc=4\n"));
+    QCOMPARE(profile::readValue(file(), "S", "a"), std::optional<QByteArray>("2"));
+}
+
+void TestProfileFile::writeThroughSymbolicLink()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Symbolic links need privileges on Windows");
+#else
+    QVERIFY(QDir(m_dir.path()).mkpath(u"real"_s));
+    const QString target = file(u"real/target.ini"_s);
+    QVERIFY(writeAll(target, "[S]\nk=1\n"));
+    QVERIFY(QFile::link(target, file(u"link.ini"_s)));
+    QVERIFY(profile::writeValue(file(u"link.ini"_s), "S", "k", "2").ok);
+    QVERIFY(QFileInfo(file(u"link.ini"_s)).isSymLink());
+    QCOMPARE(readAll(target), QByteArray("[S]\nk=2\n"));
+    QCOMPARE(profile::readValue(file(u"link.ini"_s), "S", "k"), std::optional<QByteArray>("2"));
+    QVERIFY(QFile::remove(target));
+    QVERIFY(QDir(m_dir.path()).rmdir(u"real"_s));
+#endif
 }
 
 void TestProfileFile::readingNeverCreates()
