@@ -165,17 +165,17 @@ int Inet::statusCode() const
 
 qint64 Inet::bytesAvailable() const
 {
-    return m_reply ? m_reply->bytesAvailable() : 0;
+    return m_reply && m_reply->isOpen() ? m_reply->bytesAvailable() : 0;
 }
 
 QByteArray Inet::GetChunk(qint64 maxBytes)
 {
-    return m_reply ? m_reply->read(maxBytes) : QByteArray();
+    return m_reply && m_reply->isOpen() ? m_reply->read(maxBytes) : QByteArray();
 }
 
 qint64 Inet::readChunk(char* buffer, qint64 maxBytes)
 {
-    if (!m_reply)
+    if (!m_reply || !m_reply->isOpen())
         return 0;
     const qint64 n = m_reply->read(buffer, maxBytes);
     return n < 0 ? 0 : n;

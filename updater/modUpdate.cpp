@@ -170,9 +170,12 @@ public:
         if (m_size <= 0)
             return;
         constexpr std::int64_t Step = 1024;
-        for (std::int64_t at = (from / Step + 1) * Step; at <= to && at < m_size; at += Step)
+        // A quit can arrive from the window while a label is being set.
+        const bool& quit = state().QuitRequested;
+        for (std::int64_t at = (from / Step + 1) * Step; at <= to && at < m_size && !quit;
+             at += Step)
             show(percentOf(at, m_size));
-        if (to >= m_size)
+        if (to >= m_size && !quit)
             show(100);
     }
 
@@ -534,6 +537,8 @@ void LoadManifests()
 bool UpdateFiles(UpdateView& view)
 {
     RunState& s = state();
+    if (s.QuitRequested)
+        return false;
     view.setL2(QString());
     s.DownloadCounter = 0;
     bool complete = true;
@@ -645,6 +650,8 @@ void UpdateRun(UpdateView& view)
     if (s.RemoteVersion != s.LocalVersion) {
         view.setL2(u"Checking File Versions..."_s);
         bool complete = true;
+        if (s.QuitRequested)
+            return;
         if (s.EntryCount > 0) {
             LoadManifests();
             complete = UpdateFiles(view);

@@ -42,8 +42,8 @@ QByteArray reasonFor(int status)
 class Connection : public QObject
 {
 public:
-    Connection(TestHttpServer* server, QTcpSocket* socket)
-        : QObject(server), m_server(server), m_socket(socket)
+    Connection(TestHttpServer* server, QTcpSocket* socket, int number)
+        : QObject(server), m_server(server), m_socket(socket), m_number(number)
     {
         m_socket->setParent(this);
         connect(m_socket, &QTcpSocket::readyRead, this, &Connection::readInput);
@@ -76,6 +76,7 @@ private:
     {
         const QList<QByteArray> lines = head.split('\n');
         ReceivedRequest request;
+        request.connection = m_number;
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
         request.method = first.value(0);
         request.target = first.value(1);
@@ -91,8 +92,8 @@ private:
                 request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
         }
         m_answering = true;
-        m_response = m_server->responseFor(request.path);
         m_server->record(request); // may change responses or close the server
+        m_response = m_server->responseFor(request.path);
         if (m_response.noAnswer || m_socket->state() != QAbstractSocket::ConnectedState)
             return;
         QTimer::singleShot(m_response.headerDelayMs, this, &Connection::sendHead);
@@ -153,13 +154,18 @@ private:
                 qint64 piece = std::min<qint64>(r.pieceSize, r.body.size() - m_sent);
                 if (r.stallAfter > m_sent && !m_stallDone)
                     piece = std::min(piece, r.stallAfter - m_sent);
+                const bool chunked = r.framing == CannedResponse::Framing::Chunked;
+                // A drop cuts a chunk short: its size line promises the whole piece.
+                const qint64 announced = piece;
                 if (r.dropAfter > m_sent)
                     piece = std::min(piece, r.dropAfter - m_sent);
                 const QByteArray data = r.body.mid(m_sent, piece);
-                if (r.framing == CannedResponse::Framing::Chunked)
-                    m_socket->write(QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n");
-                else
+                if (chunked) {
+                    m_socket->write(QByteArray::number(announced, 16) + "\r\n" + data +
+                                    (piece == announced ? "\r\n" : ""));
+                } else {
                     m_socket->write(data);
+                }
                 m_sent += piece;
                 continue;
             }
@@ -196,6 +202,7 @@ private:
     bool m_stalled = false;
     bool m_stallDone = false;
     qint64 m_sent = 0;
+    int m_number = 0;
 };
 
 } // namespace
@@ -294,7 +301,7 @@ void TestHttpServer::acceptConnections()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         ++m_connections;
-        new Connection(this, socket); // owned by this server
+        new Connection(this, socket, m_connections); // owned by this server
     }
 }
 

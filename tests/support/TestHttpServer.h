@@ -72,6 +72,7 @@ struct ReceivedRequest
     QByteArray target; // as sent, percent-encoding included
     QString path;      // decoded path of the target, without query
     QList<QPair<QByteArray, QByteArray>> headers;
+    int connection = 0; // which accepted connection carried it, counting from 1
 
     // A header value by name (any letter case); empty when absent.
     QByteArray header(const QByteArray& name) const;
@@ -110,7 +111,8 @@ public:
     // Number of TCP connections accepted so far.
     int connectionCount() const { return m_connections; }
 
-    // Called for every request as soon as its head is in, before answering.
+    // Called for every request as soon as its head is in, before its response
+    // is chosen (so it may change the response for this very request).
     void setOnRequest(std::function<void(const ReceivedRequest&)> callback);
 
     // Used by the connections.

@@ -1,0 +1,330 @@
+// Everything a server or a manifest can do wrong, and a quit at every point
+// where the run waits. Each case checks the status texts, and that the game
+// folder is byte-identical to before (or exactly as a successful update
+// leaves it) with no temporary file left behind.
+
+#include "UpdaterTestKit.h"
+
+#include <QFile>
+#include <QSslKey>
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using kit::CannedResponse;
+using kit::Field;
+using kit::manifestText;
+
+using Snapshot = QMap<QString, QByteArray>;
+
+namespace {
+
+const QByteArray InstalledManifest = manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, u"\\data\\"_s}});
+const QByteArray RemoteManifest = manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, u"\\data\\"_s}});
+
+// An installed game: Updater.ini, info.ini 1.0 and data/a.dat.
+void install(kit::Site& site)
+{
+    site.configure();
+    site.game.write(u"info.ini"_s, InstalledManifest);
+    site.game.write(u"data/a.dat"_s, kit::pattern(3000, 1));
+}
+
+QStringList tail(const QStringList& log, qsizetype n)
+{
+    return log.mid(std::max<qsizetype>(0, log.size() - n));
+}
+
+const QStringList NoUpdateInformation{u"L2=Could Not Get Update Information!"_s,
+                                      u"L4=Version 1.0"_s, u"L3="_s, u"continue=on"_s};
+const QStringList UpdateIncomplete{u"L2=Update Incomplete, Please Try Again!"_s,
+                                   u"L4=Version 1.0"_s, u"L3="_s, u"continue=on"_s};
+
+bool startTls(testsupport::TestHttpServer& server)
+{
+    QFile certFile(u":/data/untrusted.crt"_s);
+    QFile keyFile(u":/data/untrusted.key"_s);
+    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+        return false;
+    return server.listenTls(QSslCertificate(certFile.readAll()),
+                            QSslKey(keyFile.readAll(), QSsl::Rsa));
+}
+
+} // namespace
+
+class FaultSuite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unusableManifest_data();
+    void unusableManifest();
+    void unusableManifestWithoutInstalledVersion();
+    void untrustedCertificate();
+    void failingGameFile_data();
+    void failingGameFile();
+    void bodyBeyondContentLength();
+    void hexMax();
+    void unsafeNames();
+    void quitAtEachWait_data();
+    void quitAtEachWait();
+};
+
+void FaultSuite::unusableManifest_data()
+{
+    QTest::addColumn<CannedResponse>("response");
+    QTest::addColumn<bool>("refuse");
+
+    QTest::newRow("connection refused") << CannedResponse() << true;
+    CannedResponse silent;
+    silent.noAnswer = true;
+    QTest::newRow("no answer") << silent << false;
+    QTest::newRow("404 with body") << CannedResponse::withStatus(404, "<h1>Not here</h1>") << false;
+    QTest::newRow("500 with body")
+        << CannedResponse::withStatus(500, "[VERSION]\r\nVersion=9\r\n") << false;
+    CannedResponse cut = CannedResponse::ok(RemoteManifest);
+    cut.dropAfter = RemoteManifest.size() / 2;
+    QTest::newRow("body cut short") << cut << false;
+    CannedResponse stall = CannedResponse::ok(RemoteManifest);
+    stall.stallAfter = 20;
+    QTest::newRow("stall mid-body") << stall << false;
+    QTest::newRow("redirect loop") << CannedResponse::redirect("/site/info.ini", 301) << false;
+
+    QByteArray garbage = kit::pattern(70000, 42);
+    garbage.replace('\n', '[');
+    QTest::newRow("binary garbage") << CannedResponse::ok(garbage) << false;
+    QTest::newRow("no version") << CannedResponse::ok("[VERSION]\r\nMax=1\r\n[FILES]\r\n") << false;
+    QTest::newRow("Max -1") << CannedResponse::ok(manifestText(u"1.1"_s, {}, u"-1"_s)) << false;
+    QTest::newRow("Max 99999999999")
+        << CannedResponse::ok(manifestText(u"1.1"_s, {}, u"99999999999"_s)) << false;
+    QTest::newRow("Max above a million")
+        << CannedResponse::ok(manifestText(u"1.1"_s, {}, u"1000001"_s)) << false;
+}
+
+void FaultSuite::unusableManifest()
+{
+    QFETCH(CannedResponse, response);
+    QFETCH(bool, refuse);
+    kit::Site site;
+    install(site);
+    const Snapshot before = site.game.snapshot();
+    site.serve(u"info.ini"_s, response);
+    site.serve(u"a.dat"_s, "must not be fetched");
+    if (refuse)
+        site.server.close();
+
+    site.run();
+    QCOMPARE(tail(site.view.log(), 4), NoUpdateInformation);
+    QCOMPARE(site.game.snapshot(), before);
+    QCOMPARE(site.requests(u"a.dat"_s), 0);
+}
+
+void FaultSuite::unusableManifestWithoutInstalledVersion()
+{
+    kit::Site site;
+    site.configure();
+    const Snapshot before = site.game.snapshot();
+    site.serve(u"info.ini"_s, CannedResponse::withStatus(404, "gone"));
+    site.run();
+    QCOMPARE(tail(site.view.log(), 3),
+             (QStringList{u"L2=Could Not Get Update Information!"_s, u"L3="_s, u"continue=on"_s}));
+    QVERIFY(site.view.values(Field::L4).isEmpty());
+    QCOMPARE(site.game.snapshot(), before);
+}
+
+void FaultSuite::untrustedCertificate()
+{
+    kit::Site site;
+    QVERIFY(startTls(site.server));
+    install(site);
+    const Snapshot before = site.game.snapshot();
+    site.serve(u"info.ini"_s, RemoteManifest);
+    site.run();
+    QCOMPARE(tail(site.view.log(), 4), NoUpdateInformation);
+    QCOMPARE(site.game.snapshot(), before);
+}
+
+void FaultSuite::failingGameFile_data()
+{
+    QTest::addColumn<CannedResponse>("response");
+
+    CannedResponse silent;
+    silent.noAnswer = true;
+    QTest::newRow("no answer") << silent;
+    QTest::newRow("404 with body") << CannedResponse::withStatus(404, "<h1>Not here</h1>");
+    QTest::newRow("500 with body") << CannedResponse::withStatus(500, kit::pattern(5000, 3));
+    CannedResponse cut = CannedResponse::ok(kit::pattern(5000, 2));
+    cut.dropAfter = 2048;
+    QTest::newRow("body cut short") << cut;
+    CannedResponse stall = CannedResponse::ok(kit::pattern(5000, 2));
+    stall.stallAfter = 1500;
+    QTest::newRow("stall mid-body") << stall;
+    QTest::newRow("redirect loop") << CannedResponse::redirect("/site/a.dat", 307);
+}
+
+void FaultSuite::failingGameFile()
+{
+    QFETCH(CannedResponse, response);
+    kit::Site site;
+    install(site);
+    const Snapshot before = site.game.snapshot();
+    site.serve(u"info.ini"_s, RemoteManifest);
+    site.serve(u"a.dat"_s, response);
+
+    site.run();
+    QVERIFY(site.view.log().contains(u"L3=Failed To Download a.dat!"_s));
+    QCOMPARE(tail(site.view.log(), 4), UpdateIncomplete);
+    QCOMPARE(site.game.snapshot(), before);
+    QCOMPARE(site.requests(u"info.ini"_s), 1);
+}
+
+void FaultSuite::bodyBeyondContentLength()
+{
+    kit::Site site;
+    install(site);
+    Snapshot expected = site.game.snapshot();
+    const QByteArray body = kit::pattern(5000, 7);
+    CannedResponse endless = CannedResponse::ok(body);
+    endless.endless = true;
+    site.serve(u"info.ini"_s, RemoteManifest);
+    site.serve(u"a.dat"_s, endless);
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    expected[u"data/a.dat"_s] = body;
+    expected[u"info.ini"_s] = RemoteManifest;
+    QCOMPARE(site.game.snapshot(), expected);
+}
+
+void FaultSuite::hexMax()
+{
+    kit::Site site;
+    install(site);
+    const QByteArray manifest =
+        manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, u"\\data\\"_s}}, u"&H10"_s);
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"a.dat"_s, "new a");
+    site.run();
+    QCOMPARE(modUpdate::state().EntryCount, 16);
+    QCOMPARE(site.view.values(Field::L3).filter(u"Downloading File"_s),
+             QStringList{u"Downloading File 1 Of 1"_s});
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"data/a.dat"_s), "new a"_ba);
+    QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+}
+
+void FaultSuite::unsafeNames()
+{
+    // The game folder sits inside the scratch folder, so anything written
+    // outside it shows up in the snapshot.
+    kit::Site site;
+    site.game.write(u"game/Updater.ini"_s, "[UPDATER]\r\nWebSite="_ba + site.siteUrl().toUtf8());
+    site.game.write(u"game/info.ini"_s, InstalledManifest);
+    modUpdate::resetState(site.game.file(u"game"_s));
+    Snapshot expected = site.game.snapshot();
+
+    const QList<ManifestEntry> entries{
+        {u"../evil.dat"_s, u"1"_s, QString()},    {u"evil.dat"_s, u"1"_s, u"..\\"_s},
+        {u"evil.dat"_s, u"1"_s, u"data/../.."_s}, {u"/tmp/evil.dat"_s, u"1"_s, QString()},
+        {u"C:\\evil.dat"_s, u"1"_s, QString()},   {u"evil.dat"_s, u"1"_s, u"\\\\server\\share"_s},
+        {u"good.dat"_s, u"1"_s, u"data"_s},
+    };
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, entries));
+    site.server.setFallback(CannedResponse::ok("evil"));
+    site.serve(u"good.dat"_s, "good");
+
+    site.run();
+    QCOMPARE(site.server.requestedPaths(), (QStringList{u"/site/info.ini"_s, u"/site/good.dat"_s}));
+    const QStringList l3 = site.view.values(Field::L3);
+    for (qsizetype i = 0; i < entries.size() - 1; ++i)
+        QVERIFY2(l3.contains("Skipped Unsafe File "_L1 + entries.at(i).FileName + u'!'),
+                 qPrintable(entries.at(i).FileName));
+    QCOMPARE(l3.filter(u"Downloading File"_s), QStringList{u"Downloading File 1 Of 1"_s});
+    QCOMPARE(tail(site.view.log(), 4), UpdateIncomplete);
+    expected.insert(u"game/data/"_s, QByteArray());
+    expected.insert(u"game/data/good.dat"_s, "good");
+    QCOMPARE(site.game.snapshot(), expected);
+}
+
+void FaultSuite::quitAtEachWait_data()
+{
+    QTest::addColumn<QString>("path");            // the request the quit follows
+    QTest::addColumn<int>("nthRequest");          // of that path
+    QTest::addColumn<CannedResponse>("response"); // given to that request
+    QTest::addColumn<QString>("atViewCall");      // or: quit when the view gets this
+    QTest::addColumn<bool>("tempIniLeft");
+
+    CannedResponse silent;
+    silent.noAnswer = true;
+    QByteArray paddedManifest = RemoteManifest;
+    paddedManifest += QByteArray(6000, ';') + "\r\n";
+    CannedResponse manifestStall = CannedResponse::ok(paddedManifest);
+    manifestStall.stallAfter = 3000;
+    CannedResponse fileStall = CannedResponse::ok(kit::pattern(50000, 4));
+    fileStall.stallAfter = 20000;
+
+    QTest::newRow("waiting for the manifest") << u"info.ini"_s << 1 << silent << QString() << false;
+    QTest::newRow("manifest half received")
+        << u"info.ini"_s << 1 << manifestStall << QString() << false;
+    QTest::newRow("waiting for a game file") << u"a.dat"_s << 1 << silent << QString() << true;
+    QTest::newRow("game file half received") << u"a.dat"_s << 1 << fileStall << QString() << true;
+    QTest::newRow("installing the manifest")
+        << u"info.ini"_s << 2 << manifestStall << QString() << true;
+    QTest::newRow("between two steps")
+        << QString() << 0 << CannedResponse() << u"L2=Checking File Versions..."_s << true;
+    QTest::newRow("while the progress shows")
+        << QString() << 0 << CannedResponse() << u"Label4=40%"_s << true;
+}
+
+void FaultSuite::quitAtEachWait()
+{
+    QFETCH(QString, path);
+    QFETCH(int, nthRequest);
+    QFETCH(CannedResponse, response);
+    QFETCH(QString, atViewCall);
+    QFETCH(bool, tempIniLeft);
+    kit::Site site;
+    install(site);
+    Snapshot expected = site.game.snapshot();
+    site.serve(u"info.ini"_s, RemoteManifest);
+    site.serve(u"a.dat"_s, kit::pattern(2500, 8));
+
+    int seen = 0;
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (path.isEmpty() || request.path != kit::Site::sitePath(path) || ++seen != nthRequest)
+            return;
+        site.serve(path, response);
+        // Arrives while the run waits for this transfer.
+        QTimer::singleShot(100, [] { modUpdate::requestQuit(); });
+    });
+    if (!atViewCall.isEmpty()) {
+        site.view.onCall = [&](const QString& entry) {
+            if (entry == atViewCall)
+                modUpdate::requestQuit();
+        };
+    }
+
+    site.run();
+    QVERIFY(modUpdate::state().QuitRequested);
+    const QStringList log = site.view.log();
+    QCOMPARE(log.count(u"continue=on"_s), 0); // no later step ran
+    QVERIFY(!site.view.values(Field::L2).contains(u"Updated To Version 1.1!"_s));
+    if (!atViewCall.isEmpty())
+        QCOMPARE(log.last(), atViewCall);
+
+    // Nothing half-written; the downloaded manifest stays until the next run.
+    if (tempIniLeft)
+        expected.insert(u"temp.ini"_s, RemoteManifest);
+    Snapshot after = site.game.snapshot();
+    if (path == u"info.ini"_s && nthRequest == 2)
+        expected[u"data/a.dat"_s] = kit::pattern(2500, 8); // fetched before the quit
+    QCOMPARE(after, expected);
+
+    // No request after the quit.
+    const int requestsAtQuit = site.server.requests().size();
+    QTest::qWait(50);
+    QCOMPARE(site.server.requests().size(), requestsAtQuit);
+}
+
+QTEST_GUILESS_MAIN(FaultSuite)
+#include "tst_faultsuite.moc"
