@@ -1,6 +1,7 @@
 #include "ProfileSyntax.h"
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -174,9 +175,16 @@ bool sameName(QByteArrayView a, QByteArrayView b)
 
 } // namespace
 
+Index::Span Index::span(QByteArrayView file, QByteArrayView part)
+{
+    return {quint32(part.data() - file.data()), quint32(part.size())};
+}
+
 Index Index::parse(const QByteArray& file)
 {
     Index index;
+    if (quint64(file.size()) > std::numeric_limits<quint32>::max())
+        return index;
     index.m_bytes = file;
     const QByteArrayView bytes(index.m_bytes);
     // Sized from the line count up front: growing tables of a large manifest
@@ -199,8 +207,7 @@ Index Index::parse(const QByteArray& file)
                 current = qint64(index.m_sections.size());
                 reserveSlots(index.m_sectionSlots, index.m_sections.size() + 1);
                 insertSlot(index.m_sectionSlots, hash, qint32(current));
-                index.m_sections.push_back(
-                    {hash, {info.name.data() - bytes.data(), info.name.size()}});
+                index.m_sections.push_back({hash, span(bytes, info.name)});
             }
         } else if (info.kind == LineInfo::Kind::Entry && current >= 0 && !info.name.isEmpty()) {
             const auto section = quint32(current);
@@ -208,10 +215,8 @@ Index Index::parse(const QByteArray& file)
             if (index.findEntry(section, info.name, hash) < 0) {
                 reserveSlots(index.m_entrySlots, index.m_entries.size() + 1);
                 insertSlot(index.m_entrySlots, hash, qint32(index.m_entries.size()));
-                index.m_entries.push_back({section,
-                                           hash,
-                                           {info.name.data() - bytes.data(), info.name.size()},
-                                           {info.value.data() - bytes.data(), info.value.size()}});
+                index.m_entries.push_back(
+                    {section, span(bytes, info.name), span(bytes, info.value)});
             }
         }
         return true;
@@ -282,9 +287,15 @@ std::optional<QByteArray> Index::find(QByteArrayView section, QByteArrayView key
     const qint32 s = findSection(sectionName, nameHash(sectionName));
     if (s < 0)
         return std::nullopt;
-    const qint32 e = findEntry(quint32(s), keyName, entryHash(quint32(s), keyName));
+    // Only the first entry of each key is kept, so any entry that matches is
+    // the one to return.
+    qint32 e = m_hint.next.load(std::memory_order_relaxed);
+    if (e < 0 || size_t(e) >= m_entries.size() || m_entries[size_t(e)].section != quint32(s) ||
+        !sameName(view(m_entries[size_t(e)].key), keyName))
+        e = findEntry(quint32(s), keyName, entryHash(quint32(s), keyName));
     if (e < 0)
         return std::nullopt;
+    m_hint.next.store(e + 1, std::memory_order_relaxed);
     return view(m_entries[size_t(e)].value).toByteArray();
 }
 

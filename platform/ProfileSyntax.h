@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -49,20 +50,22 @@ LineInfo classify(QByteArrayView line);
 class Index
 {
 public:
+    // Files of 4 GiB or more are not profile files: they read as empty.
     static Index parse(const QByteArray& file);
     // Names as callers pass them: trimmed and folded here.
     std::optional<QByteArray> find(QByteArrayView section, QByteArrayView key) const;
 
 private:
+    // 32-bit offsets keep a large manifest's tables small enough to stay
+    // cache-friendly.
     struct Span
     {
-        qsizetype pos = 0;
-        qsizetype size = 0;
+        quint32 pos = 0;
+        quint32 size = 0;
     };
     struct Entry
     {
         quint32 section = 0;
-        quint32 hash = 0;
         Span key;
         Span value;
     };
@@ -72,6 +75,7 @@ private:
         Span name;
     };
 
+    static Span span(QByteArrayView file, QByteArrayView part);
     QByteArrayView view(Span s) const { return QByteArrayView(m_bytes).sliced(s.pos, s.size); }
     qint32 findSection(QByteArrayView name, quint32 hash) const;
     qint32 findEntry(quint32 section, QByteArrayView key, quint32 hash) const;
@@ -86,7 +90,23 @@ private:
     static void reserveSlots(std::vector<Slot>& table, size_t count);
     static void insertSlot(std::vector<Slot>& table, quint32 hash, qint32 item);
 
+    // Where the entry after the last one found sits: callers mostly read a
+    // file's keys in the order they stand, and checking that entry first
+    // spares a random probe into a large table.
+    struct Hint
+    {
+        std::atomic<qint32> next{-1};
+        Hint() = default;
+        Hint(Hint&&) noexcept {}
+        Hint& operator=(Hint&&) noexcept
+        {
+            next.store(-1, std::memory_order_relaxed);
+            return *this;
+        }
+    };
+
     QByteArray m_bytes;
+    mutable Hint m_hint;
     std::vector<Section> m_sections;
     std::vector<Slot> m_sectionSlots;
     std::vector<Entry> m_entries;
