@@ -1,0 +1,145 @@
+// qv_bench_driver download <url> <output-file>
+//     One transfer through DownloadFile, saved atomically. Prints
+//     "bytes=N seconds=S"; exit 0 on success.
+// qv_bench_driver update <game-folder>
+//     A full UpdateRun against the folder's Updater.ini. Prints "seconds=S";
+//     exit 0 when the run ended updated or up to date.
+// qv_bench_driver manifests <game-folder>
+//     Times the up-to-date check and LoadManifests on the info.ini and
+//     temp.ini present there. Prints "check milliseconds=A",
+//     "load milliseconds=B", then "total milliseconds=A+B entries=N pending=P".
+
+#include "ProfileFile.h"
+#include "UpdateView.h"
+#include "modINI.h"
+#include "modUpdate.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Keeps only what tells how the run ended.
+class NullView : public UpdateView
+{
+public:
+    void showWindow() override {}
+    void setL2(const QString& text) override { status = text; }
+    void setL3(const QString&) override {}
+    void setL4(const QString&) override {}
+    void setLabel4(const QString&) override {}
+    void setContinueEnabled(bool) override {}
+
+    QString status;
+};
+
+void print(const QString& line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int usage()
+{
+    std::fputs("usage: qv_bench_driver download <url> <output-file>\n"
+               "       qv_bench_driver update <game-folder>\n"
+               "       qv_bench_driver manifests <game-folder>\n",
+               stderr);
+    return 2;
+}
+
+int download(const QString& address, const QString& output)
+{
+    const QUrl url(address);
+    const QString path = url.path(QUrl::FullyEncoded);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (!url.isValid() || slash < 0 || slash == path.size() - 1)
+        return usage();
+    const QFileInfo target(output);
+
+    modUpdate::resetState(target.absolutePath());
+    QUrl base = url;
+    base.setPath(path.left(slash + 1), QUrl::StrictMode);
+    modUpdate::state().BaseUrl = base.toString(QUrl::FullyEncoded);
+    const QString remoteName = QUrl::fromPercentEncoding(path.mid(slash + 1).toLatin1());
+
+    NullView view;
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = modUpdate::DownloadFile(view, remoteName, target.fileName());
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    print("bytes="_L1 + QString::number(ok ? QFileInfo(output).size() : 0) + " seconds="_L1 +
+          QString::number(seconds, 'f', 3));
+    return ok ? 0 : 1;
+}
+
+int update(const QString& folder)
+{
+    modUpdate::resetState(QDir(folder).absolutePath());
+    NullView view;
+    QElapsedTimer timer;
+    timer.start();
+    modUpdate::UpdateRun(view);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    print("seconds="_L1 + QString::number(seconds, 'f', 3) + " status="_L1 + view.status);
+    const bool done = view.status.startsWith("Updated To Version "_L1) ||
+                      view.status == "You Have The Latest Version!"_L1;
+    return done ? 0 : 1;
+}
+
+int manifests(const QString& folder)
+{
+    const QString game = QDir(folder).absolutePath();
+    modUpdate::resetState(game);
+    modUpdate::RunState& s = modUpdate::state();
+    const QString temp = game + "/temp.ini"_L1;
+    const QString info = game + "/info.ini"_L1;
+
+    // Cold reads, as in a fresh run.
+    profile::clearCache();
+    QElapsedTimer timer;
+    timer.start();
+    s.LocalVersion = modINI::GetINI(info, u"VERSION"_s, u"Version"_s);
+    s.RemoteVersion = modINI::GetINI(temp, u"VERSION"_s, u"Version"_s);
+    const auto count = modUpdate::entryCountFromMax(modINI::GetINI(temp, u"VERSION"_s, u"Max"_s));
+    const bool upToDate = s.RemoteVersion == s.LocalVersion;
+    const double checkMs = timer.nsecsElapsed() / 1e6;
+    if (!count)
+        return 1;
+    s.EntryCount = *count;
+
+    profile::clearCache();
+    timer.restart();
+    modUpdate::LoadManifests();
+    const double loadMs = timer.nsecsElapsed() / 1e6;
+
+    print("check milliseconds="_L1 + QString::number(checkMs, 'f', 3) +
+          (upToDate ? " up-to-date"_L1 : " differs"_L1));
+    print("load milliseconds="_L1 + QString::number(loadMs, 'f', 3));
+    print("total milliseconds="_L1 + QString::number(checkMs + loadMs, 'f', 3) + " entries="_L1 +
+          QString::number(s.EntryCount) + " pending="_L1 + QString::number(s.PendingTotal));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args.at(1) == "download"_L1)
+        return download(args.at(2), args.at(3));
+    if (args.size() == 3 && args.at(1) == "update"_L1)
+        return update(args.at(2));
+    if (args.size() == 3 && args.at(1) == "manifests"_L1)
+        return manifests(args.at(2));
+    return usage();
+}
