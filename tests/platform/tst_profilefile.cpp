@@ -76,6 +76,9 @@ private slots:
     void readExamples_data();
     void readExamples();
 
+    void readOrder_data();
+    void readOrder();
+
     void writeExamples_data();
     void writeExamples();
 
@@ -209,6 +212,41 @@ void TestProfileFile::readExamples()
         QCOMPARE(got, e.value);
     }
     QCOMPARE(readAll(file()), bytes);
+}
+
+// Lookups give the same answers whatever order they come in.
+void TestProfileFile::readOrder_data()
+{
+    QTest::addColumn<QList<int>>("order");
+    QList<int> forward;
+    for (int i = 0; i < 12; ++i)
+        forward << i;
+    QList<int> backward(forward.rbegin(), forward.rend());
+    QTest::newRow("file-order") << forward;
+    QTest::newRow("reverse") << backward;
+    QTest::newRow("interleaved") << QList<int>{0, 6, 1, 7, 2, 8, 3, 9, 4, 10, 5, 11};
+    QTest::newRow("repeats") << QList<int>{0, 0, 1, 1, 6, 6, 7, 5, 11, 11, 4, 2};
+}
+
+void TestProfileFile::readOrder()
+{
+    QFETCH(QList<int>, order);
+    // Sections A and B spell the same keys; B's second "k1" and the repeated
+    // section A must never answer.
+    QVERIFY(writeAll(file(), "[A]\nk0=a0\nk1=a1\nk2=a2\nk3=a3\nk4=a4\nk5=a5\n"
+                             "[B]\nk0=b0\nk1=b1\nk1=bX\nk2=b2\nk3=b3\nk4=b4\nk5=b5\n"
+                             "[A]\nk0=aX\nk6=aX\n"));
+    for (int round = 0; round < 2; ++round) {
+        for (const int i : order) {
+            const char section = i < 6 ? 'A' : 'B';
+            const QByteArray key = "K" + QByteArray::number(i % 6);
+            const QByteArray expected =
+                QByteArray(1, char(section + 32)) + QByteArray::number(i % 6);
+            QCOMPARE(profile::readValue(file(), QByteArray(1, section), key),
+                     std::optional(expected));
+        }
+        QCOMPARE(profile::readValue(file(), "A", "k6"), std::nullopt);
+    }
 }
 
 // Bytes before + writes = bytes after. A null "before" is a missing file.
