@@ -440,6 +440,9 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
         }
         if (net.bytesAvailable() > 0 || (!net.StillExecuting() && net.hasResponse())) {
             if (!out.isOpen()) {
+                const Inet::Outcome outcome = net.outcome();
+                if (outcome != Inet::Outcome::Running && outcome != Inet::Outcome::Succeeded)
+                    break;
                 if (!isSuccessStatus(net.statusCode())) {
                     net.Cancel();
                     return failed();

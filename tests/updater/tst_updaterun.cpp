@@ -23,6 +23,7 @@ private slots:
     void updaterIniThatIsAFolder();
     void webSiteForms_data();
     void webSiteForms();
+    void malformedWebSite();
     void upToDate();
     void fullUpdateSequence();
     void noInstalledManifestFetchesEverything();
@@ -89,6 +90,18 @@ void UpdateRunTest::webSiteForms()
     site.run();
     QCOMPARE(site.server.requestedPaths(), QStringList{u"/site/info.ini"_s});
     QCOMPARE(site.view.current(Field::L2), u"You Have The Latest Version!"_s);
+}
+
+void UpdateRunTest::malformedWebSite()
+{
+    kit::Site site;
+    site.configure(u"http://[127.0.0.1/site"_s);
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    const auto before = site.game.snapshot();
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Could Not Get Update Information!"_s);
+    QCOMPARE(site.view.current(Field::Continue), u"on"_s);
+    QCOMPARE(site.game.snapshot(), before);
 }
 
 void UpdateRunTest::upToDate()
