@@ -244,8 +244,12 @@ void resetState(const QString& gameFolder)
 
 Inet& inet()
 {
-    if (!g_inet)
+    if (!g_inet) {
         g_inet = new Inet(QCoreApplication::instance());
+        // Ends the transfer threads while the application object is still
+        // whole; as a plain child it would go after it, too late for TLS.
+        qAddPostRoutine([] { delete g_inet; });
+    }
     return *g_inet;
 }
 
