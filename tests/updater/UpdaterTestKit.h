@@ -21,7 +21,7 @@ using testsupport::CannedResponse;
 using testsupport::manifestText;
 
 // Inactivity time-out used by the tests instead of a minute.
-inline constexpr std::chrono::milliseconds ShortTimeout{400};
+inline constexpr std::chrono::milliseconds ShortTimeout{1000};
 
 // Bytes that differ from position to position, so misplaced data shows.
 inline QByteArray pattern(qsizetype size, char seed = 0)
