@@ -13,9 +13,15 @@
 #include <QHash>
 #include <QPointer>
 #include <QSaveFile>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QUrl>
 
+#include <atomic>
 #include <limits>
+#include <memory>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -157,6 +163,82 @@ private:
     std::vector<QString> m_created;
     bool m_keep = false;
 };
+
+// Makes finished game files durable on worker threads, so the next transfer
+// does not wait for the disk. Each replacement stays atomic and synced; the
+// batch is complete on disk before the run records it as installed.
+class CommitBatch
+{
+public:
+    CommitBatch() { m_pool.setMaxThreadCount(ParallelCommits); }
+    ~CommitBatch() { m_pool.waitForDone(); }
+    CommitBatch(const CommitBatch&) = delete;
+    CommitBatch& operator=(const CommitBatch&) = delete;
+
+    void add(std::shared_ptr<QSaveFile> file, const QString& localName)
+    {
+        prune();
+        for (const Pending& pending : m_pending) {
+            // The same file twice: the later entry must land last.
+            if (pending.file->fileName() == file->fileName()) {
+                m_pool.waitForDone();
+                prune();
+                break;
+            }
+        }
+        m_openFiles.acquire(); // bounds the files held open
+        auto job = std::make_shared<Job>();
+        m_pending.push_back({file, localName, job});
+        m_pool.start([file, job, this] {
+            job->ok = file->commit();
+            job->done = true;
+            m_openFiles.release();
+        });
+    }
+
+    // Waits for every commit; the local names of those that failed.
+    QStringList finish()
+    {
+        m_pool.waitForDone();
+        prune();
+        return std::exchange(m_failed, {});
+    }
+
+private:
+    static constexpr int ParallelCommits = 16;
+    static constexpr int MaxOpenFiles = 64;
+
+    struct Job
+    {
+        std::atomic<bool> ok = false;
+        std::atomic<bool> done = false;
+    };
+    struct Pending
+    {
+        std::shared_ptr<QSaveFile> file;
+        QString localName;
+        std::shared_ptr<Job> job;
+    };
+
+    // Drops finished commits here, on the thread that made the files.
+    void prune()
+    {
+        std::erase_if(m_pending, [this](const Pending& pending) {
+            if (!pending.job->done)
+                return false;
+            if (!pending.job->ok)
+                m_failed.append(pending.localName);
+            return true;
+        });
+    }
+
+    QThreadPool m_pool;
+    QSemaphore m_openFiles{MaxOpenFiles};
+    std::vector<Pending> m_pending;
+    QStringList m_failed;
+};
+
+CommitBatch* g_commits = nullptr; // set while UpdateFiles runs
 
 // Shows the progress of one download in whole percent, as the body would be
 // taken in 1024-byte steps, and only when the shown number changes.
@@ -422,7 +504,7 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
         QUrl(s.BaseUrl + QString::fromLatin1(encodeRemoteName(remoteName)), QUrl::TolerantMode));
 
     FolderMaker maker(s.GameFolder);
-    QSaveFile out;
+    auto out = std::make_shared<QSaveFile>();
     std::int64_t size = -1;
     std::int64_t received = 0;
     std::optional<Progress> progress;
@@ -433,8 +515,8 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
     const auto openTarget = [&] {
         if (!maker.make(folders))
             return false;
-        out.setFileName(maker.folder() + u'/' + fileName);
-        return out.open(QIODevice::WriteOnly);
+        out->setFileName(maker.folder() + u'/' + fileName);
+        return out->open(QIODevice::WriteOnly);
     };
 
     for (;;) {
@@ -443,7 +525,7 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
             return false;
         }
         if (net.bytesAvailable() > 0 || (!net.StillExecuting() && net.hasResponse())) {
-            if (!out.isOpen()) {
+            if (!out->isOpen()) {
                 const Inet::Outcome outcome = net.outcome();
                 if (outcome != Inet::Outcome::Running && outcome != Inet::Outcome::Succeeded)
                     break;
@@ -464,7 +546,7 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
                     net.Cancel();
                     return failed();
                 }
-                if (out.write(buffer.constData(), n) != n) {
+                if (out->write(buffer.constData(), n) != n) {
                     net.Cancel();
                     return notWritten();
                 }
@@ -484,11 +566,16 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
     if (net.outcome() != Inet::Outcome::Succeeded || !isSuccessStatus(net.statusCode()) ||
         (size >= 0 && received != size))
         return failed();
-    if (!out.isOpen() && !openTarget())
+    if (!out->isOpen() && !openTarget())
         return notWritten();
-    if (!out.commit())
-        return notWritten();
-    maker.keep();
+    if (g_commits) {
+        maker.keep();
+        g_commits->add(std::move(out), localName);
+    } else {
+        if (!out->commit())
+            return notWritten();
+        maker.keep();
+    }
 
     QCoreApplication::processEvents();
     view.setL3("Downloaded "_L1 + remoteName + u'!');
@@ -541,11 +628,11 @@ void LoadManifests()
     }
 }
 
-bool UpdateFiles(UpdateView& view)
+namespace {
+
+bool walkEntries(UpdateView& view)
 {
     RunState& s = state();
-    if (s.QuitRequested)
-        return false;
     view.setL2(QString());
     s.DownloadCounter = 0;
     bool complete = true;
@@ -598,6 +685,26 @@ bool UpdateFiles(UpdateView& view)
         s.SubFolder.clear();
     }
     return complete;
+}
+
+} // namespace
+
+bool UpdateFiles(UpdateView& view)
+{
+    RunState& s = state();
+    if (s.QuitRequested)
+        return false;
+    CommitBatch batch;
+    g_commits = &batch;
+    const auto detach = qScopeGuard([] { g_commits = nullptr; });
+
+    bool complete = walkEntries(view);
+    for (const QString& localName : batch.finish()) {
+        if (!s.QuitRequested)
+            view.setL3("Could Not Write "_L1 + localName + u'!');
+        complete = false;
+    }
+    return complete && !s.QuitRequested;
 }
 
 void UpdateRun(UpdateView& view)

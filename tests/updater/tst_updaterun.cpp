@@ -4,6 +4,7 @@
 #include "UpdaterTestKit.h"
 
 #include <QFile>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -32,6 +33,7 @@ private slots:
     void noEntriesStillInstallsManifest();
     void olderRemoteVersionIsInstalled();
     void incompleteUpdateIsNotInstalled();
+    void unwritableGameFileLeavesUpdateIncomplete();
 };
 
 void UpdateRunTest::missingUpdaterIniIsCreated()
@@ -358,6 +360,40 @@ void UpdateRunTest::incompleteUpdateIsNotInstalled()
     QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
     QCOMPARE(site.game.read(u"info.ini"_s), manifest);
+}
+
+void UpdateRunTest::unwritableGameFileLeavesUpdateIncomplete()
+{
+    kit::Site site;
+    site.configure();
+    const QByteArray installed = manifestText(u"1.0"_s, {});
+    site.game.write(u"info.ini"_s, installed);
+    site.game.write(u"a.dat/keep"_s, "a folder stands where a.dat goes");
+    const QByteArray manifest = manifestText(u"1.1"_s, {{u"a.dat"_s, u"1"_s, QString()},
+                                                        {u"b.dat"_s, u"1"_s, QString()},
+                                                        {u"c.dat"_s, u"1"_s, u"sub"_s}});
+    site.serve(u"info.ini"_s, manifest);
+    for (const QString& name : {u"a.dat"_s, u"b.dat"_s, u"c.dat"_s})
+        site.serve(name, name.toUtf8());
+    // b.dat can be opened, but a folder takes its place before it is complete.
+    CannedResponse slow = CannedResponse::ok("b.dat");
+    slow.stallAfter = 1;
+    slow.stallForMs = 600;
+    site.serve(u"b.dat"_s, slow);
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path == kit::Site::sitePath(u"b.dat"_s))
+            QTimer::singleShot(300, [&] { site.game.write(u"b.dat/keep"_s, "late folder"); });
+    });
+
+    site.run();
+    const QStringList l3 = site.view.values(Field::L3);
+    QVERIFY(l3.contains(u"Could Not Write a.dat!"_s));
+    QVERIFY(l3.contains(u"Could Not Write b.dat!"_s));
+    QCOMPARE(site.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
+    QCOMPARE(site.game.read(u"sub/c.dat"_s), "c.dat"_ba);
+    QCOMPARE(site.game.read(u"a.dat/keep"_s), "a folder stands where a.dat goes"_ba);
+    QCOMPARE(site.game.read(u"b.dat/keep"_s), "late folder"_ba);
+    QCOMPARE(site.game.read(u"info.ini"_s), installed);
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)
