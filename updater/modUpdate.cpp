@@ -189,8 +189,9 @@ public:
         m_openFiles.acquire(); // bounds the files held open
         auto job = std::make_shared<Job>();
         m_pending.push_back({file, localName, job});
-        m_pool.start([file, job, this] {
+        m_pool.start([file, job, this]() mutable {
             job->ok = file->commit();
+            file.reset(); // the last reference stays with the thread that made it
             job->done = true;
             m_openFiles.release();
         });
