@@ -97,6 +97,7 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
         view->setGeometry(geometry);
         view->setPage(new NewsPage(m_profile, openExternal, view));
         view->setContextMenuPolicy(Qt::NoContextMenu);
+        view->setAcceptDrops(false);
         view->setFocusPolicy(Qt::StrongFocus);
         return view;
     };
