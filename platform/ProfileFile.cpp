@@ -283,6 +283,36 @@ std::optional<QByteArray> readValue(const QString& path, QByteArrayView section,
     return c.files.value(file)->index->find(section, key);
 }
 
+ParsedFile::ParsedFile(std::shared_ptr<const syntax::Index> index) : m_index(std::move(index)) {}
+
+std::optional<QByteArray> ParsedFile::value(QByteArrayView section, QByteArrayView key) const
+{
+    if (!m_index)
+        return std::nullopt;
+    return m_index->find(section, key);
+}
+
+ParsedFile readFile(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const QString file = absolute(path);
+    Cache& c = cache();
+    QMutexLocker lock(&c.mutex);
+
+    const auto hit = c.files.constFind(file);
+    if (hit != c.files.cend() && (*hit)->snapshot.unchanged(file))
+        return ParsedFile((*hit)->index);
+
+    Snapshot snapshot = Snapshot::load(file);
+    if (snapshot.found != Found::File) {
+        c.files.remove(file);
+        return {};
+    }
+    c.remember(file, std::move(snapshot));
+    return ParsedFile(c.files.value(file)->index);
+}
+
 WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayView key,
                        QByteArrayView value)
 {

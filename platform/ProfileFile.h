@@ -9,9 +9,14 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace profile {
+
+namespace syntax {
+class Index;
+}
 
 // Outcome of a write: ok, or a reason a person can read.
 struct WriteResult
@@ -44,6 +49,29 @@ WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayVi
 std::optional<QString> readString(const QString& path, const QString& section, const QString& key);
 WriteResult writeString(const QString& path, const QString& section, const QString& key,
                         const QString& value);
+
+// One parse of one file, for reading many values without checking the file
+// again for each: every value comes from the file as it was when readFile()
+// ran. Cheap to copy; copies share the parse. Empty (every value missing) when
+// the file could not be read.
+class ParsedFile
+{
+public:
+    ParsedFile() = default;
+    explicit ParsedFile(std::shared_ptr<const syntax::Index> index);
+
+    // True when the file was read (it may still hold no values).
+    bool isValid() const { return m_index != nullptr; }
+    // As readValue(): names trimmed and matched without regard to ASCII case.
+    std::optional<QByteArray> value(QByteArrayView section, QByteArrayView key) const;
+
+private:
+    std::shared_ptr<const syntax::Index> m_index;
+};
+
+// The file at `path` through the same cache readValue() uses: a fresh parse
+// when the file changed or was never read, else the cached one.
+ParsedFile readFile(const QString& path);
 
 // Drops every cached parse (tests use it to prove a cold read works).
 void clearCache();
