@@ -15,13 +15,18 @@ QByteArray cutAtCharacterBoundary(const QByteArray& bytes, qsizetype limit)
     return bytes.left(end);
 }
 
+QString valueText(const QByteArray& raw)
+{
+    return QString::fromUtf8(cutAtCharacterBoundary(raw, MaxValueBytes));
+}
+
 QString GetINI(const QString& file, const QString& section, const QString& key)
 {
     const std::optional<QByteArray> value =
         profile::readValue(file, section.toUtf8(), key.toUtf8());
     if (!value)
         return {};
-    return QString::fromUtf8(cutAtCharacterBoundary(*value, MaxValueBytes));
+    return valueText(*value);
 }
 
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file)

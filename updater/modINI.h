@@ -19,6 +19,10 @@ QString GetINI(const QString& file, const QString& section, const QString& key);
 bool WriteINI(const QString& section, const QString& key, const QString& value,
               const QString& file);
 
+// A value as GetINI returns it: cut to MaxValueBytes at a character boundary,
+// read as UTF-8. Every read of the updater goes through here.
+QString valueText(const QByteArray& raw);
+
 // The longest prefix of `bytes` of at most `limit` bytes that does not end
 // inside a UTF-8 sequence.
 QByteArray cutAtCharacterBoundary(const QByteArray& bytes, qsizetype limit);

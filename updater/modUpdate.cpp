@@ -1,8 +1,10 @@
 #include "modUpdate.h"
 
+#include "FileSync.h"
 #include "GameFolder.h"
 #include "Inet.h"
 #include "Numeric.h"
+#include "ProfileFile.h"
 #include "UpdateView.h"
 #include "modINI.h"
 
@@ -12,13 +14,14 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QScopeGuard>
-#include <QSemaphore>
-#include <QThreadPool>
+#include <QSet>
 #include <QUrl>
 
-#include <atomic>
+#include <algorithm>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -52,41 +55,59 @@ bool isAsciiDigit(QChar c)
     return c >= u'0' && c <= u'9';
 }
 
-// Splits at "\" and "/" alike; empty and "." segments name nothing.
-QStringList pathSegments(const QString& text)
+// Calls `f` with each segment of `text`, split at "\" and "/" alike; empty
+// and "." segments name nothing.
+template <typename F> void forEachSegment(QStringView text, F&& f)
 {
-    QStringList segments;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || isSeparator(text.at(i))) {
-            const QString segment = text.mid(start, i - start);
-            if (!segment.isEmpty() && segment != "."_L1)
-                segments.append(segment);
+        if (i == text.size() || isSeparator(text[i])) {
+            const QStringView segment = text.sliced(start, i - start);
+            if (!segment.isEmpty() && segment != u".")
+                f(segment);
             start = i + 1;
         }
     }
+}
+
+QStringList pathSegments(const QString& text)
+{
+    QStringList segments;
+    forEachSegment(text, [&](QStringView segment) { segments.append(segment.toString()); });
     return segments;
 }
 
 // What names the same installed file: folders and name, letter case and
-// separators ignored.
+// separators ignored. Built in one string: large manifests make many.
 QString fileKey(const QString& filePath, const QString& fileName)
 {
-    QStringList parts;
-    for (const QString& segment : pathSegments(filePath))
-        parts.append(segment.trimmed());
-    for (const QString& segment : pathSegments(fileName))
-        parts.append(segment.trimmed());
-    return parts.join(u'/').toCaseFolded();
+    QString key;
+    key.reserve(filePath.size() + fileName.size() + 1);
+    bool first = true;
+    const auto add = [&](QStringView segment) {
+        if (!first)
+            key += u'/';
+        first = false;
+        key += segment.trimmed();
+    };
+    forEachSegment(filePath, add);
+    forEachSegment(fileName, add);
+    return std::move(key).toCaseFolded();
 }
 
-ManifestEntry readEntry(const QString& file, std::int32_t n)
+QString readText(const profile::ParsedFile& file, QByteArrayView section, QByteArrayView key)
 {
-    const QString number = QString::number(n);
+    const std::optional<QByteArray> raw = file.value(section, key);
+    return raw ? modINI::valueText(*raw) : QString();
+}
+
+ManifestEntry readEntry(const profile::ParsedFile& file, std::int32_t n)
+{
+    const QByteArray number = QByteArray::number(n);
     ManifestEntry entry;
-    entry.FileName = modINI::GetINI(file, u"FILES"_s, "FileName"_L1 + number);
-    entry.FileVersion = modINI::GetINI(file, u"FILES"_s, "FileVersion"_L1 + number);
-    entry.FilePath = modINI::GetINI(file, u"FILES"_s, "FilePath"_L1 + number);
+    entry.FileName = readText(file, "FILES", QByteArray("FileName" + number));
+    entry.FileVersion = readText(file, "FILES", QByteArray("FileVersion" + number));
+    entry.FilePath = readText(file, "FILES", QByteArray("FilePath" + number));
     return entry;
 }
 
@@ -145,6 +166,7 @@ public:
     }
 
     const QString& folder() const { return m_current; }
+    const std::vector<QString>& created() const { return m_created; }
     void keep() { m_keep = true; }
 
 private:
@@ -164,82 +186,201 @@ private:
     bool m_keep = false;
 };
 
-// Makes finished game files durable on worker threads, so the next transfer
-// does not wait for the disk. Each replacement stays atomic and synced; the
-// batch is complete on disk before the run records it as installed.
-class CommitBatch
+// The game files of one run. Each is written to a part file beside its target
+// and closed unsynced; only when the whole set has arrived is it made durable
+// in one batch and renamed into place, so a failed, stopped or crashed update
+// never leaves a mix of old and new files, and the disk is waited on once
+// rather than once per file.
+class StagedFiles
 {
 public:
-    CommitBatch() { m_pool.setMaxThreadCount(ParallelCommits); }
-    ~CommitBatch() { m_pool.waitForDone(); }
-    CommitBatch(const CommitBatch&) = delete;
-    CommitBatch& operator=(const CommitBatch&) = delete;
+    StagedFiles() = default;
+    ~StagedFiles() { discard(); }
+    StagedFiles(const StagedFiles&) = delete;
+    StagedFiles& operator=(const StagedFiles&) = delete;
 
-    void add(std::shared_ptr<QSaveFile> file, const QString& localName)
+    // True for the names part files get: ".<name>.part-" and six letters or digits.
+    static bool isPartName(QStringView name)
     {
-        prune();
-        for (const Pending& pending : m_pending) {
-            // The same file twice: the later entry must land last.
-            if (pending.file->fileName() == file->fileName()) {
-                m_pool.waitForDone();
-                prune();
-                break;
-            }
+        const qsizetype marker = name.lastIndexOf(PartMarker);
+        if (!name.startsWith(u'.') || marker < 2 || name.size() - marker != PartMarker.size() + 6)
+            return false;
+        for (QChar c : name.last(6)) {
+            if (!(c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
+                return false;
         }
-        m_openFiles.acquire(); // bounds the files held open
-        auto job = std::make_shared<Job>();
-        m_pending.push_back({file, localName, job});
-        m_pool.start([file, job, this]() mutable {
-            job->ok = file->commit();
-            file.reset(); // the last reference stays with the thread that made it
-            job->done = true;
-            m_openFiles.release();
-        });
+        return true;
     }
 
-    // Waits for every commit; the local names of those that failed.
-    QStringList finish()
+    // A part file and the file it will replace.
+    struct Part
     {
-        m_pool.waitForDone();
-        prune();
-        return std::exchange(m_failed, {});
+        std::unique_ptr<QFile> file;
+        QString target;
+    };
+
+    // A new, empty part file for `target`, open for writing; no file when none
+    // can be made (a folder standing in the target's place included). A
+    // symbolic link is followed, as a plain save would: its target is replaced.
+    Part createPart(const QString& target)
+    {
+        Part part{nullptr, target};
+        QFileInfo info(target);
+        for (int depth = 0; depth < 128 && info.isSymLink(); ++depth) {
+            part.target = info.symLinkTarget();
+            info.setFile(part.target);
+        }
+        if (info.isDir())
+            return part;
+        const QString folder = info.path();
+        if (!m_swept.contains(folder)) {
+            m_swept.insert(folder);
+            sweep(folder);
+        }
+        const QString prefix = folder + u'/' + u'.' + info.fileName() + PartMarker;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            auto file = std::make_unique<QFile>(prefix + randomSuffix());
+            // Not QTemporaryFile: its files are private to the owner, game files are not.
+            if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+                if (info.exists()) {
+                    const QFileDevice::Permissions mode = info.permissions();
+                    if (mode != QFileDevice::Permissions())
+                        file->setPermissions(mode);
+                }
+                part.file = std::move(file);
+                return part;
+            }
+            if (!file->exists())
+                break; // not a name clash: the folder refuses
+        }
+        return part;
+    }
+
+    // Takes a part file whose body is complete. A later file for the same
+    // target replaces an earlier one. `folders` were made for it and go again
+    // if the run is not installed.
+    void add(Part part, const QString& localName, const std::vector<QString>& folders)
+    {
+        filesync::startWriteback(*part.file);
+        part.file->close();
+        std::erase_if(m_parts, [&](const Staged& earlier) {
+            if (earlier.target != part.target)
+                return false;
+            QFile::remove(earlier.path);
+            return true;
+        });
+        m_parts.push_back({part.file->fileName(), part.target, localName});
+        m_folders.insert(m_folders.end(), folders.begin(), folders.end());
+    }
+
+    // Makes every part file durable and renames it over its target. Returns
+    // the local names that could not be written; when the set cannot be made
+    // durable, or a folder has taken a target's place, no target is touched.
+    QStringList install()
+    {
+        QStringList paths;
+        for (const Staged& part : m_parts)
+            paths.append(part.path);
+        QStringList failed = localNamesOf(filesync::syncFiles(paths));
+        for (const Staged& part : m_parts) {
+            if (QFileInfo(part.target).isDir())
+                failed.append(part.localName);
+        }
+        if (!failed.isEmpty()) {
+            discard();
+            return failed;
+        }
+
+        QStringList folders;
+        QSet<QString> listed;
+        const auto listFolder = [&](const QString& folder) {
+            if (!listed.contains(folder)) {
+                listed.insert(folder);
+                folders.append(folder);
+            }
+        };
+        for (const Staged& part : m_parts) {
+            std::error_code error;
+            std::filesystem::rename(QFile(part.path).filesystemFileName(),
+                                    QFile(part.target).filesystemFileName(), error);
+            if (error) {
+                // Another program holds the file (Windows): the rest still go in.
+                QFile::remove(part.path);
+                failed.append(part.localName);
+                continue;
+            }
+            listFolder(QFileInfo(part.target).path());
+        }
+        // The folders made this run must be durable in their parents too.
+        for (const QString& made : m_folders)
+            listFolder(QFileInfo(made).path());
+        for (const QString& folder : filesync::syncFolders(folders)) {
+            const auto in = std::find_if(m_parts.cbegin(), m_parts.cend(), [&](const Staged& part) {
+                return QFileInfo(part.target).path() == folder;
+            });
+            failed.append(in != m_parts.cend() ? in->localName : folder);
+        }
+        m_parts.clear();
+        m_folders.clear();
+        return failed;
+    }
+
+    // Removes every part file and the folders made for them.
+    void discard()
+    {
+        for (const Staged& part : m_parts)
+            QFile::remove(part.path);
+        m_parts.clear();
+        for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it)
+            QDir().rmdir(*it); // only when empty: something else may have moved in
+        m_folders.clear();
     }
 
 private:
-    static constexpr int ParallelCommits = 16;
-    static constexpr int MaxOpenFiles = 64;
+    static constexpr QStringView PartMarker = u".part-";
 
-    struct Job
+    struct Staged
     {
-        std::atomic<bool> ok = false;
-        std::atomic<bool> done = false;
-    };
-    struct Pending
-    {
-        std::shared_ptr<QSaveFile> file;
+        QString path;
+        QString target;
         QString localName;
-        std::shared_ptr<Job> job;
     };
 
-    // Drops finished commits here, on the thread that made the files.
-    void prune()
+    static QString randomSuffix()
     {
-        std::erase_if(m_pending, [this](const Pending& pending) {
-            if (!pending.job->done)
-                return false;
-            if (!pending.job->ok)
-                m_failed.append(pending.localName);
-            return true;
-        });
+        static constexpr char Letters[] =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        QString suffix(6, Qt::Uninitialized);
+        for (QChar& c : suffix)
+            c = QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters) - 1)]);
+        return suffix;
     }
 
-    QThreadPool m_pool;
-    QSemaphore m_openFiles{MaxOpenFiles};
-    std::vector<Pending> m_pending;
-    QStringList m_failed;
-};
+    // Part files left by a run that crashed or lost its power.
+    static void sweep(const QString& folder)
+    {
+        const QStringList names = QDir(folder).entryList({u".*.part-??????"_s},
+                                                         QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : names) {
+            if (isPartName(name))
+                QFile::remove(folder + u'/' + name);
+        }
+    }
 
-CommitBatch* g_commits = nullptr; // set while UpdateFiles runs
+    QStringList localNamesOf(const QStringList& paths) const
+    {
+        QStringList names;
+        for (const Staged& part : m_parts) {
+            if (paths.contains(part.path))
+                names.append(part.localName);
+        }
+        return names;
+    }
+
+    std::vector<Staged> m_parts;
+    std::vector<QString> m_folders; // in the order they were made
+    QSet<QString> m_swept;
+};
 
 // Shows the progress of one download in whole percent, as the body would be
 // taken in 1024-byte steps, and only when the shown number changes.
@@ -457,21 +598,30 @@ bool isUnsafeEntry(const QString& filePath, const QString& fileName)
     for (const QString* text : {&name, &path}) {
         if (text->contains(u':') || text->contains(QChar(0)))
             return true;
-        for (const QString& segment : pathSegments(*text)) {
+        bool climbs = false;
+        forEachSegment(*text, [&](QStringView segment) {
             // Windows drops trailing dots and blanks, so "..", ". ." and "..."
             // would all climb up one level there.
-            const QString bare = segment.trimmed();
+            const QStringView bare = segment.trimmed();
             bool onlyDotsAndBlanks = true;
             for (QChar c : bare)
                 onlyDotsAndBlanks = onlyDotsAndBlanks && (c == u'.' || c == u' ');
-            if (onlyDotsAndBlanks && bare.count(u'.') >= 2)
-                return true;
-        }
+            climbs = climbs || (onlyDotsAndBlanks && bare.count(u'.') >= 2);
+        });
+        if (climbs)
+            return true;
     }
-    return pathSegments(name).isEmpty();
+    bool namesSomething = false;
+    forEachSegment(name, [&](QStringView) { namesSomething = true; });
+    return !namesSomething;
 }
 
-bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& localName)
+namespace {
+
+// One download. Without `staged` the target is replaced at once, synced; with
+// it the body goes to a part file that the run installs with the rest.
+bool fetchFile(UpdateView& view, const QString& remoteName, const QString& localName,
+               StagedFiles* staged)
 {
     RunState& s = state();
     if (localName.trimmed().isEmpty() || s.QuitRequested)
@@ -505,7 +655,14 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
         QUrl(s.BaseUrl + QString::fromLatin1(encodeRemoteName(remoteName)), QUrl::TolerantMode));
 
     FolderMaker maker(s.GameFolder);
-    auto out = std::make_shared<QSaveFile>();
+    std::unique_ptr<QSaveFile> saved; // without `staged`
+    StagedFiles::Part part;           // with it
+    QFileDevice* out = nullptr;       // whichever is open
+    // A part file not handed on to `staged` goes, whatever ends the download.
+    const auto dropPart = qScopeGuard([&] {
+        if (part.file)
+            part.file->remove();
+    });
     std::int64_t size = -1;
     std::int64_t received = 0;
     std::optional<Progress> progress;
@@ -516,8 +673,15 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
     const auto openTarget = [&] {
         if (!maker.make(folders))
             return false;
-        out->setFileName(maker.folder() + u'/' + fileName);
-        return out->open(QIODevice::WriteOnly);
+        const QString target = maker.folder() + u'/' + fileName;
+        if (staged) {
+            part = staged->createPart(target);
+            out = part.file.get();
+            return out != nullptr;
+        }
+        saved = std::make_unique<QSaveFile>(target);
+        out = saved.get();
+        return saved->open(QIODevice::WriteOnly);
     };
 
     for (;;) {
@@ -526,7 +690,7 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
             return false;
         }
         if (net.bytesAvailable() > 0 || (!net.StillExecuting() && net.hasResponse())) {
-            if (!out->isOpen()) {
+            if (!out) {
                 const Inet::Outcome outcome = net.outcome();
                 if (outcome != Inet::Outcome::Running && outcome != Inet::Outcome::Succeeded)
                     break;
@@ -567,20 +731,24 @@ bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& lo
     if (net.outcome() != Inet::Outcome::Succeeded || !isSuccessStatus(net.statusCode()) ||
         (size >= 0 && received != size))
         return failed();
-    if (!out->isOpen() && !openTarget())
+    if (!out && !openTarget())
         return notWritten();
-    if (g_commits) {
-        maker.keep();
-        g_commits->add(std::move(out), localName);
-    } else {
-        if (!out->commit())
-            return notWritten();
-        maker.keep();
-    }
+    if (staged)
+        staged->add(std::move(part), localName, maker.created());
+    else if (!saved->commit())
+        return notWritten();
+    maker.keep();
 
     QCoreApplication::processEvents();
     view.setL3("Downloaded "_L1 + remoteName + u'!');
     return true;
+}
+
+} // namespace
+
+bool DownloadFile(UpdateView& view, const QString& remoteName, const QString& localName)
+{
+    return fetchFile(view, remoteName, localName, nullptr);
 }
 
 void LoadManifests()
@@ -590,22 +758,25 @@ void LoadManifests()
     s.LocalEntries = QVector<ManifestEntry>(count);
     s.RemoteEntries = QVector<ManifestEntry>(count);
 
+    // Each manifest is read from one parse, not checked again for every value.
     const QString remoteFile = gamePath(u"temp.ini"_s);
     if (gamefolder::plainFileExists(remoteFile)) {
+        const profile::ParsedFile remote = profile::readFile(remoteFile);
         for (qsizetype n = 0; n < count; ++n)
-            s.RemoteEntries[n] = readEntry(remoteFile, static_cast<std::int32_t>(n + 1));
+            s.RemoteEntries[n] = readEntry(remote, static_cast<std::int32_t>(n + 1));
     }
 
     const QString localFile = gamePath(u"info.ini"_s);
     if (gamefolder::plainFileExists(localFile)) {
+        const profile::ParsedFile local = profile::readFile(localFile);
         // The installed list is read to its own length and matched by file,
         // so inserted or reordered entries pair correctly.
         const std::int32_t installedCount =
-            entryCountFromMax(modINI::GetINI(localFile, u"VERSION"_s, u"Max"_s)).value_or(0);
+            entryCountFromMax(readText(local, "VERSION", "Max")).value_or(0);
         QHash<QString, ManifestEntry> installed;
         installed.reserve(installedCount);
         for (std::int32_t n = 1; n <= installedCount; ++n) {
-            ManifestEntry entry = readEntry(localFile, n);
+            ManifestEntry entry = readEntry(local, n);
             if (!hasName(entry))
                 continue;
             const QString key = fileKey(entry.FilePath, entry.FileName);
@@ -631,7 +802,7 @@ void LoadManifests()
 
 namespace {
 
-bool walkEntries(UpdateView& view)
+bool walkEntries(UpdateView& view, StagedFiles& staged)
 {
     RunState& s = state();
     view.setL2(QString());
@@ -666,7 +837,7 @@ bool walkEntries(UpdateView& view)
             ++s.DownloadCounter;
             view.setL2("Downloading "_L1 + remote.FileName + "..."_L1);
             view.setL3(counterText());
-            ok = DownloadFile(view, remote.FileName, remote.FileName);
+            ok = fetchFile(view, remote.FileName, remote.FileName, &staged);
         } else {
             const int order = compareVersions(remote.FileVersion, local.FileVersion);
             if (order > 0) {
@@ -674,7 +845,7 @@ bool walkEntries(UpdateView& view)
                 view.setL3(counterText());
                 view.setL2("Updating "_L1 + local.FileName + " From Version "_L1 +
                            local.FileVersion + " To "_L1 + remote.FileVersion + "..."_L1);
-                ok = DownloadFile(view, remote.FileName, remote.FileName);
+                ok = fetchFile(view, remote.FileName, remote.FileName, &staged);
             } else if (order == 0) {
                 view.setL2(u"File Already Up To Date!"_s);
             }
@@ -695,17 +866,14 @@ bool UpdateFiles(UpdateView& view)
     RunState& s = state();
     if (s.QuitRequested)
         return false;
-    CommitBatch batch;
-    g_commits = &batch;
-    const auto detach = qScopeGuard([] { g_commits = nullptr; });
-
-    bool complete = walkEntries(view);
-    for (const QString& localName : batch.finish()) {
-        if (!s.QuitRequested)
-            view.setL3("Could Not Write "_L1 + localName + u'!');
-        complete = false;
-    }
-    return complete && !s.QuitRequested;
+    StagedFiles staged;
+    // An incomplete or stopped run installs nothing: the staged files go.
+    if (!walkEntries(view, staged) || s.QuitRequested)
+        return false;
+    const QStringList failed = staged.install();
+    for (const QString& localName : failed)
+        view.setL3("Could Not Write "_L1 + localName + u'!');
+    return failed.isEmpty();
 }
 
 void UpdateRun(UpdateView& view)

@@ -221,7 +221,7 @@ void FaultSuite::unsafeNames()
     site.game.write(u"game/Updater.ini"_s, "[UPDATER]\r\nWebSite="_ba + site.siteUrl().toUtf8());
     site.game.write(u"game/info.ini"_s, InstalledManifest);
     modUpdate::resetState(site.game.file(u"game"_s));
-    Snapshot expected = site.game.snapshot();
+    const Snapshot before = site.game.snapshot();
 
     const QList<ManifestEntry> entries{
         {u"../evil.dat"_s, u"1"_s, QString()},    {u"evil.dat"_s, u"1"_s, u"..\\"_s},
@@ -241,9 +241,9 @@ void FaultSuite::unsafeNames()
                  qPrintable(entries.at(i).FileName));
     QCOMPARE(l3.filter(u"Downloading File"_s), QStringList{u"Downloading File 1 Of 1"_s});
     QCOMPARE(tail(site.view.log(), 4), UpdateIncomplete);
-    expected.insert(u"game/data/"_s, QByteArray());
-    expected.insert(u"game/data/good.dat"_s, "good");
-    QCOMPARE(site.game.snapshot(), expected);
+    // The safe file arrived, but an incomplete update installs nothing.
+    QVERIFY(l3.contains(u"Downloaded good.dat!"_s));
+    QCOMPARE(site.game.snapshot(), before);
 }
 
 void FaultSuite::quitAtEachWait_data()

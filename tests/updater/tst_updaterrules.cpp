@@ -70,6 +70,19 @@ void UpdaterRules::getIniCutsAtCharacterBoundary()
     const QString read = modINI::GetINI(folder.file(u"big.ini"_s), u"S"_s, u"k"_s);
     QVERIFY(read.toUtf8().size() <= modINI::MaxValueBytes);
     QCOMPARE(read, expected);
+
+    // The manifests are read through the same cut, both of them.
+    const QByteArray text = value.toUtf8();
+    QVERIFY(folder.write(u"temp.ini"_s,
+                         "[FILES]\r\nFileName1="_ba + text + "\r\nFileVersion1=2\r\n"_ba));
+    QVERIFY(folder.write(u"info.ini"_s, "[VERSION]\r\nMax=1\r\n[FILES]\r\nFileName1="_ba + text +
+                                            "\r\nFileVersion1="_ba + text + "\r\n"_ba));
+    modUpdate::resetState(folder.path());
+    modUpdate::state().EntryCount = 1;
+    modUpdate::LoadManifests();
+    QCOMPARE(modUpdate::state().RemoteEntries.at(0).FileName, expected);
+    QCOMPARE(modUpdate::state().LocalEntries.at(0).FileName, expected);
+    QCOMPARE(modUpdate::state().LocalEntries.at(0).FileVersion, expected);
 }
 
 void UpdaterRules::writeIniCreatesMissingFile()

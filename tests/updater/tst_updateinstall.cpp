@@ -1,0 +1,345 @@
+// An update installs all of its game files or none: each file is written
+// beside its target first and only a complete run puts them in place.
+
+#include "UpdaterTestKit.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using kit::CannedResponse;
+using kit::Field;
+using kit::manifestText;
+
+using Entries = QList<ManifestEntry>;
+using Snapshot = QMap<QString, QByteArray>;
+
+namespace {
+
+// Five files in three folders, all behind the installed version 1.0.
+const Entries Installed{{u"a.dat"_s, u"1"_s, QString()},
+                        {u"b.dat"_s, u"1"_s, u"data"_s},
+                        {u"c.dat"_s, u"1"_s, u"data"_s},
+                        {u"d.dat"_s, u"1"_s, u"data\\maps"_s},
+                        {u"e.dat"_s, u"1"_s, QString()}};
+
+Entries remoteEntries()
+{
+    Entries remote = Installed;
+    for (ManifestEntry& e : remote)
+        e.FileVersion = u"2"_s;
+    return remote;
+}
+
+const QByteArray RemoteManifest = manifestText(u"1.1"_s, remoteEntries());
+
+QString localName(const ManifestEntry& e)
+{
+    return e.FilePath.isEmpty() ? e.FileName
+                                : QString(e.FilePath).replace(u'\\', u'/') + u'/' + e.FileName;
+}
+
+// The game at 1.0 with every file present, and the site at 1.1.
+void install(kit::Site& site)
+{
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, Installed));
+    char seed = 0;
+    for (const ManifestEntry& e : Installed) {
+        ++seed;
+        site.game.write(localName(e), "old " + e.FileName.toUtf8() + QByteArray(100, seed));
+        site.serve(e.FileName, kit::pattern(3000 + seed, seed));
+    }
+    site.serve(u"info.ini"_s, RemoteManifest);
+}
+
+const QRegularExpression PartName(u"^\\..+\\.part-[A-Za-z0-9]{6}$"_s);
+
+// Every part file below the game folder, relative and "/" separated.
+QStringList partFiles(const kit::Site& site)
+{
+    QStringList parts;
+    const QDir root(site.game.path());
+    QDirIterator it(site.game.path(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        if (PartName.match(info.fileName()).hasMatch())
+            parts.append(root.relativeFilePath(info.filePath()));
+    }
+    return parts;
+}
+
+QStringList tail(const QStringList& log, qsizetype n)
+{
+    return log.mid(std::max<qsizetype>(0, log.size() - n));
+}
+
+const QStringList UpdateIncomplete{u"L2=Update Incomplete, Please Try Again!"_s,
+                                   u"L4=Version 1.0"_s, u"L3="_s, u"continue=on"_s};
+
+} // namespace
+
+class UpdateInstallTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void completeRunPutsEveryFileInPlace();
+    void partFilesSitBesideTheirTargets();
+    void failureMidLoopInstallsNothing_data();
+    void failureMidLoopInstallsNothing();
+    void quitMidLoopInstallsNothing();
+    void folderTakingATargetsPlaceInstallsNothing();
+    void stalePartFilesAreSwept();
+    void fileListedTwiceLaterWins();
+    void permissionsOfReplacedAndNewFiles();
+    void linkedGameFileReplacesItsTarget();
+};
+
+void UpdateInstallTest::completeRunPutsEveryFileInPlace()
+{
+    kit::Site site;
+    install(site);
+    site.game.write(u"data/maps/other.txt"_s, "not in the manifest");
+    Snapshot expected = site.game.snapshot();
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    // Each file is reported as it arrives, before the set is installed.
+    const QStringList l3 = site.view.values(Field::L3);
+    for (const ManifestEntry& e : Installed)
+        QVERIFY(l3.contains("Downloaded "_L1 + e.FileName + u'!'));
+    char seed = 0;
+    for (const ManifestEntry& e : Installed) {
+        ++seed;
+        expected[localName(e)] = kit::pattern(3000 + seed, seed);
+    }
+    expected[u"info.ini"_s] = RemoteManifest;
+    QCOMPARE(site.game.snapshot(), expected);
+}
+
+void UpdateInstallTest::partFilesSitBesideTheirTargets()
+{
+    kit::Site site;
+    install(site);
+    CannedResponse slow = CannedResponse::ok(kit::pattern(50000, 9));
+    slow.stallAfter = 20000;
+    slow.stallForMs = 400;
+    site.serve(u"d.dat"_s, slow);
+    QStringList duringStall;
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path == kit::Site::sitePath(u"d.dat"_s))
+            QTimer::singleShot(200, [&] { duringStall = partFiles(site); });
+    });
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    // a.dat, b.dat and c.dat wait beside their targets, d.dat is being written
+    // beside its own, and no target has been touched yet.
+    duringStall.sort();
+    QCOMPARE(duringStall.size(), 4);
+    QVERIFY(duringStall.at(0).startsWith(u".a.dat.part-"_s));
+    QVERIFY(duringStall.at(1).startsWith(u"data/.b.dat.part-"_s));
+    QVERIFY(duringStall.at(2).startsWith(u"data/.c.dat.part-"_s));
+    QVERIFY(duringStall.at(3).startsWith(u"data/maps/.d.dat.part-"_s));
+    QVERIFY(partFiles(site).isEmpty());
+    QCOMPARE(site.game.read(u"data/maps/d.dat"_s), kit::pattern(50000, 9));
+}
+
+void UpdateInstallTest::failureMidLoopInstallsNothing_data()
+{
+    QTest::addColumn<CannedResponse>("response"); // for c.dat, the third of five
+
+    QTest::newRow("404") << CannedResponse::withStatus(404, "<h1>gone</h1>");
+    CannedResponse cut = CannedResponse::ok(kit::pattern(5000, 3));
+    cut.dropAfter = 2500;
+    QTest::newRow("body cut short") << cut;
+    CannedResponse stall = CannedResponse::ok(kit::pattern(5000, 3));
+    stall.stallAfter = 1000;
+    QTest::newRow("stall mid-body") << stall;
+}
+
+void UpdateInstallTest::failureMidLoopInstallsNothing()
+{
+    QFETCH(CannedResponse, response);
+    kit::Site site;
+    install(site);
+    const Snapshot before = site.game.snapshot();
+    site.serve(u"c.dat"_s, response);
+
+    site.run();
+    QVERIFY(site.view.values(Field::L3).contains(u"Failed To Download c.dat!"_s));
+    QCOMPARE(tail(site.view.log(), 4), UpdateIncomplete);
+    // The loop went on to the end, but not one file was installed.
+    QCOMPARE(site.requests(u"e.dat"_s), 1);
+    QCOMPARE(site.game.snapshot(), before);
+
+    // The next run fetches everything again and installs it.
+    site.serve(u"c.dat"_s, "new c");
+    site.view.clear();
+    modUpdate::resetState(site.game.path());
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"data/c.dat"_s), "new c"_ba);
+    QCOMPARE(site.game.read(u"a.dat"_s), kit::pattern(3001, 1));
+    QVERIFY(partFiles(site).isEmpty());
+}
+
+void UpdateInstallTest::quitMidLoopInstallsNothing()
+{
+    kit::Site site;
+    install(site);
+    site.game.write(u"new/keep.txt"_s, "a folder the run must leave alone");
+    Snapshot expected = site.game.snapshot();
+    // New files in new folders, one of which the quit stops half way.
+    Entries remote = remoteEntries();
+    remote.append({u"f.dat"_s, u"1"_s, u"new\\deep\\er"_s});
+    remote.append({u"g.dat"_s, u"1"_s, u"fresh"_s});
+    const QByteArray manifest = manifestText(u"1.1"_s, remote);
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"f.dat"_s, "f");
+    CannedResponse stall = CannedResponse::ok(kit::pattern(40000, 4));
+    stall.stallAfter = 10000;
+    site.serve(u"g.dat"_s, stall);
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path == kit::Site::sitePath(u"g.dat"_s))
+            QTimer::singleShot(100, [] { modUpdate::requestQuit(); });
+    });
+
+    site.run();
+    QVERIFY(site.view.values(Field::L3).contains(u"Downloaded f.dat!"_s));
+    QCOMPARE(site.view.log().count(u"continue=on"_s), 0);
+    // As before the run, but for the downloaded manifest kept for the next.
+    expected.insert(u"temp.ini"_s, manifest);
+    QCOMPARE(site.game.snapshot(), expected);
+}
+
+void UpdateInstallTest::folderTakingATargetsPlaceInstallsNothing()
+{
+    kit::Site site;
+    install(site);
+    const Snapshot before = site.game.snapshot();
+    // b.dat can be started, but a folder takes its place before the run ends.
+    CannedResponse slow = CannedResponse::ok("new b");
+    slow.stallAfter = 1;
+    slow.stallForMs = 600;
+    site.serve(u"b.dat"_s, slow);
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path == kit::Site::sitePath(u"b.dat"_s)) {
+            QTimer::singleShot(300, [&] {
+                QFile::remove(site.game.file(u"data/b.dat"_s));
+                site.game.write(u"data/b.dat/keep"_s, "late folder");
+            });
+        }
+    });
+
+    site.run();
+    const QStringList l3 = site.view.values(Field::L3);
+    QVERIFY(l3.contains(u"Downloaded e.dat!"_s));
+    QCOMPARE(l3.filter(u"Could Not Write"_s), QStringList{u"Could Not Write b.dat!"_s});
+    QCOMPARE(tail(site.view.log(), 4), UpdateIncomplete);
+    Snapshot expected = before;
+    expected.remove(u"data/b.dat"_s);
+    expected.insert(u"data/b.dat/"_s, QByteArray());
+    expected.insert(u"data/b.dat/keep"_s, "late folder");
+    QCOMPARE(site.game.snapshot(), expected);
+}
+
+void UpdateInstallTest::stalePartFilesAreSwept()
+{
+    kit::Site site;
+    install(site);
+    // Left by a run that crashed, and look-alikes that are not part files.
+    const QStringList stale{u"data/.b.dat.part-Ab12Cd"_s, u"data/.gone.dat.part-zzzzzz"_s,
+                            u".a.dat.part-000000"_s};
+    const QStringList kept{u"data/.b.dat.part-12345"_s, u"data/b.dat.part-abcdef"_s,
+                           u"data/.b.dat.part-abc12!"_s, u"data/.b.dat.part-abcdefg"_s,
+                           u"unused/.x.dat.part-abcdef"_s};
+    for (const QString& name : stale + kept)
+        site.game.write(name, "left over");
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    for (const QString& name : stale)
+        QVERIFY2(!site.game.exists(name), qPrintable(name));
+    for (const QString& name : kept)
+        QCOMPARE(site.game.read(name), "left over"_ba);
+}
+
+void UpdateInstallTest::fileListedTwiceLaterWins()
+{
+    // Two remote names that land on one local file: the later entry wins,
+    // as it would had each been installed in turn.
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    const QByteArray manifest = manifestText(u"1.1"_s, {{u"x.dat"_s, u"1"_s, u"data"_s},
+                                                        {u"y.dat"_s, u"1"_s, QString()},
+                                                        {u"data/x.dat"_s, u"1"_s, QString()}});
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"x.dat"_s, "first");
+    site.serve(u"y.dat"_s, "y");
+    site.serve(u"data/x.dat"_s, "second");
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"data/x.dat"_s), "second"_ba);
+    QCOMPARE(site.game.read(u"y.dat"_s), "y"_ba);
+    QVERIFY(partFiles(site).isEmpty());
+}
+
+void UpdateInstallTest::permissionsOfReplacedAndNewFiles()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Windows has no mode bits to keep");
+#else
+    kit::Site site;
+    install(site);
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                           QFileDevice::ReadUser | QFileDevice::WriteUser;
+    QVERIFY(QFile::setPermissions(site.game.file(u"a.dat"_s), ownerOnly));
+    // What any program gets for a new file here (the user's file mode mask).
+    site.game.write(u"probe"_s, "x");
+    const QFileDevice::Permissions usual = QFile::permissions(site.game.file(u"probe"_s));
+    Entries remote = remoteEntries();
+    remote.append({u"new.dat"_s, u"1"_s, QString()});
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, remote));
+    site.serve(u"new.dat"_s, "new");
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(QFile::permissions(site.game.file(u"a.dat"_s)), ownerOnly);
+    QCOMPARE(QFile::permissions(site.game.file(u"new.dat"_s)), usual);
+    QCOMPARE(QFile::permissions(site.game.file(u"data/b.dat"_s)), usual);
+#endif
+}
+
+void UpdateInstallTest::linkedGameFileReplacesItsTarget()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Symbolic links need privileges on Windows");
+#else
+    // A player who keeps a large file elsewhere and links it into the game
+    // keeps the link; the file it points at is updated.
+    kit::Site site;
+    install(site);
+    const QString elsewhere = site.game.file(u"elsewhere/big.dat"_s);
+    QVERIFY(site.game.write(u"elsewhere/big.dat"_s, "old big"));
+    QVERIFY(QFile::remove(site.game.file(u"data/c.dat"_s)));
+    QVERIFY(QFile::link(elsewhere, site.game.file(u"data/c.dat"_s)));
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(QFileInfo(site.game.file(u"data/c.dat"_s)).symLinkTarget(), elsewhere);
+    QCOMPARE(site.game.read(u"elsewhere/big.dat"_s), kit::pattern(3003, 3));
+    QVERIFY(partFiles(site).isEmpty());
+#endif
+}
+
+QTEST_GUILESS_MAIN(UpdateInstallTest)
+#include "tst_updateinstall.moc"
