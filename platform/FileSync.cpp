@@ -1,15 +1,17 @@
 #include "FileSync.h"
 
 #include <QFile>
-#include <QFileDevice>
 
 #ifdef Q_OS_WIN
 #include <QDir>
 #include <windows.h>
 #else
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 #endif
 
 namespace filesync {
@@ -43,20 +45,49 @@ bool syncDescriptor(int fd, bool dataOnly)
 
 } // namespace
 
-void startWriteback(QFileDevice& file)
-{
-#if defined(Q_OS_LINUX)
-    const int fd = file.handle();
-    if (fd >= 0 && file.flush())
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); // only a hint: errors show in the sync
-#else
-    Q_UNUSED(file);
-#endif
-}
-
 QStringList syncFiles(const QStringList& paths)
 {
     QStringList failed;
+#if defined(Q_OS_LINUX)
+    // One syncfs per file system waits for the disk once for the whole set; a
+    // sync per file waits once per file. It reports any write error on the file
+    // system that no one has been told of yet, so a failure of ours is not lost.
+    struct FileSystem
+    {
+        dev_t device;
+        int fd;
+        QStringList paths;
+    };
+    std::vector<FileSystem> systems;
+    for (const QString& path : paths) {
+        const int fd = openForSync(path, O_RDONLY);
+        struct stat st = {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            failed.append(path);
+            continue;
+        }
+        const auto known = std::find_if(systems.begin(), systems.end(), [&](const FileSystem& fs) {
+            return fs.device == st.st_dev;
+        });
+        if (known == systems.end()) {
+            systems.push_back({st.st_dev, fd, {path}});
+        } else {
+            known->paths.append(path);
+            ::close(fd);
+        }
+    }
+    for (const FileSystem& fs : systems) {
+        int result = -1;
+        do {
+            result = ::syncfs(fs.fd);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0)
+            failed.append(fs.paths);
+        ::close(fs.fd);
+    }
+#else
     for (const QString& path : paths) {
 #ifdef Q_OS_WIN
         // Flushing needs write access; sharing everything keeps others' handles working.
@@ -79,6 +110,7 @@ QStringList syncFiles(const QStringList& paths)
         if (!ok)
             failed.append(path);
     }
+#endif
     return failed;
 }
 

@@ -7,14 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-class QFileDevice;
-
 namespace filesync {
-
-// Starts writing the open file's data to disk without waiting, so a later
-// syncFiles() finds little left to do. Does nothing where the system has no
-// such call.
-void startWriteback(QFileDevice& file);
 
 // Makes the data of every listed file durable. Returns the files that could
 // not be opened or synced; empty when all are on disk.

@@ -1,5 +1,7 @@
 #include "Inet.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -11,14 +13,30 @@ namespace {
 // comes from the application ending every loop.
 constexpr int WakeCode = 1;
 
-// Asks the system for the proxy of every request (per manager, no global).
+// The system's proxy settings (per manager, no global). Asking the system can
+// mean a round trip to a helper thread, so each site is asked once per run:
+// an update of many small files would otherwise spend much of its time here.
 class SystemProxyFactory final : public QNetworkProxyFactory
 {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
     {
-        return QNetworkProxyFactory::systemProxyForQuery(query);
+        const QUrl url = query.url();
+        const QString site = url.scheme() + u' ' + url.host() + u' ' +
+                             QString::number(query.peerPort()) + u' ' +
+                             QString::number(int(query.queryType()));
+        QMutexLocker lock(&m_mutex); // the manager may ask from its own threads
+        const auto known = m_answers.constFind(site);
+        if (known != m_answers.cend())
+            return *known;
+        const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(query);
+        m_answers.insert(site, proxies);
+        return proxies;
     }
+
+private:
+    QMutex m_mutex;
+    QHash<QString, QList<QNetworkProxy>> m_answers;
 };
 
 } // namespace

@@ -261,15 +261,16 @@ public:
     // if the run is not installed.
     void add(Part part, const QString& localName, const std::vector<QString>& folders)
     {
-        filesync::startWriteback(*part.file);
         part.file->close();
-        std::erase_if(m_parts, [&](const Staged& earlier) {
-            if (earlier.target != part.target)
-                return false;
-            QFile::remove(earlier.path);
-            return true;
-        });
-        m_parts.push_back({part.file->fileName(), part.target, localName});
+        Staged staged{part.file->fileName(), part.target, localName};
+        const auto earlier = m_byTarget.constFind(part.target);
+        if (earlier != m_byTarget.cend()) {
+            QFile::remove(m_parts[*earlier].path);
+            m_parts[*earlier] = std::move(staged);
+        } else {
+            m_byTarget.insert(part.target, m_parts.size());
+            m_parts.push_back(std::move(staged));
+        }
         m_folders.insert(m_folders.end(), folders.begin(), folders.end());
     }
 
@@ -321,6 +322,7 @@ public:
             failed.append(in != m_parts.cend() ? in->localName : folder);
         }
         m_parts.clear();
+        m_byTarget.clear();
         m_folders.clear();
         return failed;
     }
@@ -331,6 +333,7 @@ public:
         for (const Staged& part : m_parts)
             QFile::remove(part.path);
         m_parts.clear();
+        m_byTarget.clear();
         for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it)
             QDir().rmdir(*it); // only when empty: something else may have moved in
         m_folders.clear();
@@ -369,16 +372,18 @@ private:
 
     QStringList localNamesOf(const QStringList& paths) const
     {
+        const QSet<QString> wanted(paths.cbegin(), paths.cend());
         QStringList names;
         for (const Staged& part : m_parts) {
-            if (paths.contains(part.path))
+            if (wanted.contains(part.path))
                 names.append(part.localName);
         }
         return names;
     }
 
     std::vector<Staged> m_parts;
-    std::vector<QString> m_folders; // in the order they were made
+    QHash<QString, size_t> m_byTarget; // where each target's part sits in m_parts
+    std::vector<QString> m_folders;    // in the order they were made
     QSet<QString> m_swept;
 };
 
