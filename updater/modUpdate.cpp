@@ -247,6 +247,7 @@ public:
                     if (mode != QFileDevice::Permissions())
                         file->setPermissions(mode);
                 }
+                m_ownNames.insert(QFileInfo(file->fileName()).fileName());
                 part.file = std::move(file);
                 return part;
             }
@@ -359,13 +360,14 @@ private:
         return suffix;
     }
 
-    // Part files left by a run that crashed or lost its power.
-    static void sweep(const QString& folder)
+    // Part files left by a run that crashed or lost its power. Ours are
+    // spared: a link can lead to a folder already used under another name.
+    void sweep(const QString& folder) const
     {
         const QStringList names = QDir(folder).entryList({u".*.part-??????"_s},
                                                          QDir::Files | QDir::Hidden | QDir::System);
         for (const QString& name : names) {
-            if (isPartName(name))
+            if (isPartName(name) && !m_ownNames.contains(name))
                 QFile::remove(folder + u'/' + name);
         }
     }
@@ -385,6 +387,7 @@ private:
     QHash<QString, size_t> m_byTarget; // where each target's part sits in m_parts
     std::vector<QString> m_folders;    // in the order they were made
     QSet<QString> m_swept;
+    QSet<QString> m_ownNames; // of the part files this run made
 };
 
 // Shows the progress of one download in whole percent, as the body would be

@@ -99,6 +99,7 @@ private slots:
     void fileListedTwiceLaterWins();
     void permissionsOfReplacedAndNewFiles();
     void linkedGameFileReplacesItsTarget();
+    void folderReachedTwiceKeepsItsPartFiles();
 };
 
 void UpdateInstallTest::completeRunPutsEveryFileInPlace()
@@ -337,6 +338,29 @@ void UpdateInstallTest::linkedGameFileReplacesItsTarget()
     QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
     QCOMPARE(QFileInfo(site.game.file(u"data/c.dat"_s)).symLinkTarget(), elsewhere);
     QCOMPARE(site.game.read(u"elsewhere/big.dat"_s), kit::pattern(3003, 3));
+    QVERIFY(partFiles(site).isEmpty());
+#endif
+}
+
+void UpdateInstallTest::folderReachedTwiceKeepsItsPartFiles()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Symbolic links need privileges on Windows");
+#else
+    // "alias" leads to "data": clearing what a crashed run left there must
+    // not take the part files this run has already put there.
+    kit::Site site;
+    install(site);
+    QVERIFY(QFile::link(site.game.file(u"data"_s), site.game.file(u"alias"_s)));
+    Entries remote = remoteEntries();
+    remote.append({u"x.dat"_s, u"1"_s, u"alias"_s});
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, remote));
+    site.serve(u"x.dat"_s, "x");
+
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"data/b.dat"_s), kit::pattern(3002, 2));
+    QCOMPARE(site.game.read(u"data/x.dat"_s), "x"_ba);
     QVERIFY(partFiles(site).isEmpty());
 #endif
 }
