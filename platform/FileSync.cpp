@@ -28,16 +28,11 @@ int openForSync(const QString& path, int flags)
     return fd;
 }
 
-bool syncDescriptor(int fd, bool dataOnly)
+bool syncDescriptor(int fd)
 {
     int result = -1;
     do {
-#if defined(Q_OS_LINUX)
-        result = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
-#else
-        Q_UNUSED(dataOnly);
         result = ::fsync(fd);
-#endif
     } while (result != 0 && errno == EINTR);
     return result == 0;
 }
@@ -99,11 +94,11 @@ QStringList syncFiles(const QStringList& paths)
         if (handle != INVALID_HANDLE_VALUE)
             ::CloseHandle(handle);
 #else
-        // Linux and the BSDs sync through a read-only descriptor; others want write access.
+        // Most systems sync through a read-only descriptor; some want write access.
         int fd = openForSync(path, O_RDONLY);
         if (fd < 0 && errno == EACCES)
             fd = openForSync(path, O_WRONLY);
-        const bool ok = fd >= 0 && syncDescriptor(fd, true);
+        const bool ok = fd >= 0 && syncDescriptor(fd);
         if (fd >= 0)
             ::close(fd);
 #endif
@@ -121,7 +116,7 @@ QStringList syncFolders(const QStringList& folders)
     for (const QString& folder : folders) {
         const int fd = openForSync(folder, O_RDONLY | O_DIRECTORY);
         // Some file systems cannot sync a folder at all; that is no failure.
-        const bool ok = fd >= 0 && (syncDescriptor(fd, false) || errno == EINVAL);
+        const bool ok = fd >= 0 && (syncDescriptor(fd) || errno == EINVAL);
         if (fd >= 0)
             ::close(fd);
         if (!ok)
