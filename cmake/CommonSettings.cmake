@@ -40,10 +40,3 @@ function(qv_add_qtest name)
         LABELS "${ARG_LABELS}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox;QT_LOGGING_RULES=qt.webenginecontext.debug=false")
 endfunction()
-
-# Adds a sub-folder when it has a CMakeLists.txt (folders fill in one by one).
-macro(qv_add_subdirectory_if_present dir)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-        add_subdirectory(${dir})
-    endif()
-endmacro()
