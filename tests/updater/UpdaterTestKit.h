@@ -10,6 +10,9 @@
 #include "modUpdate.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 
 #include <chrono>
@@ -72,5 +75,17 @@ struct Site
 
     void run() { modUpdate::UpdateRun(view); }
 };
+
+// Serves TLS with the self-signed certificate in the test data (data.qrc),
+// which no client trusts unless told to.
+inline bool startTls(testsupport::TestHttpServer& server)
+{
+    QFile certFile(QStringLiteral(":/data/untrusted.crt"));
+    QFile keyFile(QStringLiteral(":/data/untrusted.key"));
+    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+        return false;
+    return server.listenTls(QSslCertificate(certFile.readAll()),
+                            QSslKey(keyFile.readAll(), QSsl::Rsa));
+}
 
 } // namespace kit

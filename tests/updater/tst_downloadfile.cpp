@@ -314,24 +314,10 @@ void DownloadFileTest::quitDuringWaitKeepsOldFile()
     QCOMPARE(site.game.snapshot(), before);
 }
 
-namespace {
-
-bool startTls(testsupport::TestHttpServer& server)
-{
-    QFile certFile(u":/data/untrusted.crt"_s);
-    QFile keyFile(u":/data/untrusted.key"_s);
-    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
-        return false;
-    return server.listenTls(QSslCertificate(certFile.readAll()),
-                            QSslKey(keyFile.readAll(), QSsl::Rsa));
-}
-
-} // namespace
-
 void DownloadFileTest::httpsTrustedWorksButNeverDowngrades()
 {
     kit::Site site;
-    QVERIFY(startTls(site.server));
+    QVERIFY(kit::startTls(site.server));
     QFile certFile(u":/data/untrusted.crt"_s);
     QVERIFY(certFile.open(QIODevice::ReadOnly));
     modUpdate::inet().setExtraCaCertificates({QSslCertificate(certFile.readAll())});

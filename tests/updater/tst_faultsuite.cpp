@@ -40,16 +40,6 @@ const QStringList NoUpdateInformation{u"L2=Could Not Get Update Information!"_s,
 const QStringList UpdateIncomplete{u"L2=Update Incomplete, Please Try Again!"_s,
                                    u"L4=Version 1.0"_s, u"L3="_s, u"continue=on"_s};
 
-bool startTls(testsupport::TestHttpServer& server)
-{
-    QFile certFile(u":/data/untrusted.crt"_s);
-    QFile keyFile(u":/data/untrusted.key"_s);
-    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
-        return false;
-    return server.listenTls(QSslCertificate(certFile.readAll()),
-                            QSslKey(keyFile.readAll(), QSsl::Rsa));
-}
-
 } // namespace
 
 class FaultSuite : public QObject
@@ -135,7 +125,7 @@ void FaultSuite::unusableManifestWithoutInstalledVersion()
 void FaultSuite::untrustedCertificate()
 {
     kit::Site site;
-    QVERIFY(startTls(site.server));
+    QVERIFY(kit::startTls(site.server));
     install(site);
     const Snapshot before = site.game.snapshot();
     site.serve(u"info.ini"_s, RemoteManifest);
