@@ -65,34 +65,4 @@ bool UpdateFiles(UpdateView& view);
 // reused). Created on first use, owned by the application object.
 Inet& inet();
 
-// -- Helpers with rules of their own, exposed for tests and the driver --
-
-// "Max" of a manifest as an entry count: nothing when negative, outside the
-// 32-bit range or above MaxEntryCount.
-inline constexpr std::int32_t MaxEntryCount = 1'000'000;
-std::optional<std::int32_t> entryCountFromMax(QStringView maxText);
-
-// Trims the configured address, adds "/" at its end and "http://" in front
-// when it has neither "http://" nor "https://" (any letter case).
-QString normaliseWebSite(const QString& webSite);
-
-// Orders versions: runs of digits by numeric value, everything else code unit
-// by code unit. Negative, zero or positive like a comparison function; only
-// identical strings compare equal.
-int compareVersions(QStringView a, QStringView b);
-inline bool sortsAfter(QStringView a, QStringView b)
-{
-    return compareVersions(a, b) > 0;
-}
-
-// Whole-number percentage of `received` out of `size` (size > 0), exact.
-int percentOf(std::int64_t received, std::int64_t size);
-
-// The remote name as it is appended to BaseUrl: URL path text with "/" kept.
-QByteArray encodeRemoteName(const QString& remoteName);
-
-// True when a manifest entry could reach outside the game folder: absolute
-// names, drive letters, UNC prefixes, ".." segments, ":" or NUL characters.
-bool isUnsafeEntry(const QString& filePath, const QString& fileName);
-
 } // namespace modUpdate

@@ -10,6 +10,7 @@
 //     "load milliseconds=B", then "total milliseconds=A+B entries=N pending=P".
 
 #include "ProfileFile.h"
+#include "UpdateRules.h"
 #include "UpdateView.h"
 #include "modINI.h"
 #include "modUpdate.h"
@@ -109,7 +110,7 @@ int manifests(const QString& folder)
     timer.start();
     s.LocalVersion = modINI::GetINI(info, u"VERSION"_s, u"Version"_s);
     s.RemoteVersion = modINI::GetINI(temp, u"VERSION"_s, u"Version"_s);
-    const auto count = modUpdate::entryCountFromMax(modINI::GetINI(temp, u"VERSION"_s, u"Max"_s));
+    const auto count = updaterules::entryCountFromMax(modINI::GetINI(temp, u"VERSION"_s, u"Max"_s));
     const bool upToDate = s.RemoteVersion == s.LocalVersion;
     const double checkMs = timer.nsecsElapsed() / 1e6;
     if (!count)

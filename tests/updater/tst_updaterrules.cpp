@@ -2,6 +2,7 @@
 // progress arithmetic, address and name handling, entry counts.
 
 #include "ScratchFolder.h"
+#include "UpdateRules.h"
 #include "modINI.h"
 #include "modUpdate.h"
 
@@ -128,9 +129,9 @@ void UpdaterRules::versionOrder()
     QFETCH(QString, a);
     QFETCH(QString, b);
     QFETCH(int, order);
-    QCOMPARE(modUpdate::compareVersions(a, b), order);
-    QCOMPARE(modUpdate::compareVersions(b, a), -order);
-    QCOMPARE(modUpdate::sortsAfter(a, b), order > 0);
+    QCOMPARE(updaterules::compareVersions(a, b), order);
+    QCOMPARE(updaterules::compareVersions(b, a), -order);
+    QCOMPARE(updaterules::sortsAfter(a, b), order > 0);
 }
 
 void UpdaterRules::percentIsExact_data()
@@ -155,7 +156,7 @@ void UpdaterRules::percentIsExact()
     QFETCH(qint64, received);
     QFETCH(qint64, size);
     QFETCH(int, percent);
-    QCOMPARE(modUpdate::percentOf(received, size), percent);
+    QCOMPARE(updaterules::percentOf(received, size), percent);
 }
 
 void UpdaterRules::webSiteNormalised_data()
@@ -177,7 +178,7 @@ void UpdaterRules::webSiteNormalised()
 {
     QFETCH(QString, webSite);
     QFETCH(QString, baseUrl);
-    QCOMPARE(modUpdate::normaliseWebSite(webSite), baseUrl);
+    QCOMPARE(updaterules::normaliseWebSite(webSite), baseUrl);
 }
 
 void UpdaterRules::remoteNameEncoded_data()
@@ -197,7 +198,7 @@ void UpdaterRules::remoteNameEncoded()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, encoded);
-    QCOMPARE(modUpdate::encodeRemoteName(name), encoded);
+    QCOMPARE(updaterules::encodeRemoteName(name), encoded);
 }
 
 void UpdaterRules::unsafeEntries_data()
@@ -236,7 +237,7 @@ void UpdaterRules::unsafeEntries()
     QFETCH(QString, filePath);
     QFETCH(QString, fileName);
     QFETCH(bool, unsafe);
-    QCOMPARE(modUpdate::isUnsafeEntry(filePath, fileName), unsafe);
+    QCOMPARE(updaterules::isUnsafeEntry(filePath, fileName), unsafe);
 }
 
 void UpdaterRules::entryCount_data()
@@ -261,7 +262,7 @@ void UpdaterRules::entryCount()
 {
     QFETCH(QString, max);
     QFETCH(int, count);
-    const std::optional<std::int32_t> result = modUpdate::entryCountFromMax(max);
+    const std::optional<std::int32_t> result = updaterules::entryCountFromMax(max);
     QCOMPARE(result.has_value(), count >= 0);
     if (result)
         QCOMPARE(*result, count);
