@@ -9,8 +9,9 @@ class UpdateView
 public:
     virtual ~UpdateView() = default;
 
-    // Shows the window modelessly; its load handler starts the two news pages.
-    virtual void showWindow() = 0;
+    // Shows the window modelessly; its load handler points the two news pages
+    // at `siteUrl` (the normalised site address; empty when none is set).
+    virtual void showWindow(const QString& siteUrl) = 0;
 
     virtual void setL2(const QString& text) = 0;     // status line
     virtual void setL3(const QString& text) = 0;     // detail line

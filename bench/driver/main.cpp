@@ -9,11 +9,13 @@
 //     temp.ini present there. Prints "check milliseconds=A",
 //     "load milliseconds=B", then "total milliseconds=A+B entries=N pending=P".
 
+#include "Inet.h"
+#include "Manifest.h"
 #include "ProfileFile.h"
 #include "UpdateRules.h"
+#include "UpdateSession.h"
 #include "UpdateView.h"
 #include "modINI.h"
-#include "modUpdate.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,7 +33,7 @@ namespace {
 class NullView : public UpdateView
 {
 public:
-    void showWindow() override {}
+    void showWindow(const QString&) override {}
     void setL2(const QString& text) override { status = text; }
     void setL3(const QString&) override {}
     void setL4(const QString&) override {}
@@ -66,16 +68,17 @@ int download(const QString& address, const QString& output)
         return usage();
     const QFileInfo target(output);
 
-    modUpdate::resetState(target.absolutePath());
     QUrl base = url;
     base.setPath(path.left(slash + 1), QUrl::StrictMode);
-    modUpdate::state().BaseUrl = base.toString(QUrl::FullyEncoded);
     const QString remoteName = QUrl::fromPercentEncoding(path.mid(slash + 1).toLatin1());
 
     NullView view;
+    Inet inet;
+    UpdateSession session(target.absolutePath(), inet, view);
+    session.setBaseUrl(base.toString(QUrl::FullyEncoded));
     QElapsedTimer timer;
     timer.start();
-    const bool ok = modUpdate::DownloadFile(view, remoteName, target.fileName());
+    const bool ok = session.DownloadFile(remoteName, target.fileName());
     const double seconds = timer.nsecsElapsed() / 1e9;
     print("bytes="_L1 + QString::number(ok ? QFileInfo(output).size() : 0) + " seconds="_L1 +
           QString::number(seconds, 'f', 3));
@@ -84,11 +87,12 @@ int download(const QString& address, const QString& output)
 
 int update(const QString& folder)
 {
-    modUpdate::resetState(QDir(folder).absolutePath());
     NullView view;
+    Inet inet;
+    UpdateSession session(QDir(folder).absolutePath(), inet, view);
     QElapsedTimer timer;
     timer.start();
-    modUpdate::UpdateRun(view);
+    session.UpdateRun();
     const double seconds = timer.nsecsElapsed() / 1e9;
     print("seconds="_L1 + QString::number(seconds, 'f', 3) + " status="_L1 + view.status);
     const bool done = view.status.startsWith("Updated To Version "_L1) ||
@@ -99,8 +103,9 @@ int update(const QString& folder)
 int manifests(const QString& folder)
 {
     const QString game = QDir(folder).absolutePath();
-    modUpdate::resetState(game);
-    modUpdate::RunState& s = modUpdate::state();
+    NullView view;
+    Inet inet;
+    UpdateSession session(game, inet, view);
     const QString temp = game + "/temp.ini"_L1;
     const QString info = game + "/info.ini"_L1;
 
@@ -108,25 +113,26 @@ int manifests(const QString& folder)
     profile::clearCache();
     QElapsedTimer timer;
     timer.start();
-    s.LocalVersion = modINI::GetINI(info, u"VERSION"_s, u"Version"_s);
-    s.RemoteVersion = modINI::GetINI(temp, u"VERSION"_s, u"Version"_s);
-    const auto count = updaterules::entryCountFromMax(modINI::GetINI(temp, u"VERSION"_s, u"Max"_s));
-    const bool upToDate = s.RemoteVersion == s.LocalVersion;
+    const QString localVersion = modINI::GetINI(info, u"VERSION"_s, u"Version"_s);
+    const Manifest remote = Manifest::load(temp);
+    const auto count = remote.entryCount();
+    const bool upToDate = remote.version() == localVersion;
     const double checkMs = timer.nsecsElapsed() / 1e6;
     if (!count)
         return 1;
-    s.EntryCount = *count;
+    session.setEntryCount(*count);
 
     profile::clearCache();
     timer.restart();
-    modUpdate::LoadManifests();
+    session.LoadManifests();
     const double loadMs = timer.nsecsElapsed() / 1e6;
 
     print("check milliseconds="_L1 + QString::number(checkMs, 'f', 3) +
           (upToDate ? " up-to-date"_L1 : " differs"_L1));
     print("load milliseconds="_L1 + QString::number(loadMs, 'f', 3));
     print("total milliseconds="_L1 + QString::number(checkMs + loadMs, 'f', 3) + " entries="_L1 +
-          QString::number(s.EntryCount) + " pending="_L1 + QString::number(s.PendingTotal));
+          QString::number(session.state().RemoteEntries.size()) + " pending="_L1 +
+          QString::number(session.state().PendingTotal));
     return 0;
 }
 

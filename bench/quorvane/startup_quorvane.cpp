@@ -3,9 +3,10 @@
 //
 // Usage: bench_startup_quorvane <game-folder>
 
+#include "Inet.h"
 #include "StartupProbe.h"
+#include "UpdateSession.h"
 #include "frmUpdate.h"
-#include "modUpdate.h"
 
 #include <QApplication>
 
@@ -15,11 +16,13 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     if (argc != 2)
         return 2;
-    modUpdate::resetState(QString::fromLocal8Bit(argv[1]));
+    Inet inet;
     frmUpdate window;
     StartupProbe probe(window);
-    modUpdate::UpdateRun(window);
-    if (modUpdate::state().QuitRequested)
+    UpdateSession run(QString::fromLocal8Bit(argv[1]), inet, window);
+    QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
+    run.UpdateRun();
+    if (run.quitRequested())
         return 1;
     return app.exec();
 }

@@ -3,9 +3,10 @@
 // site, a quit in the middle of a download, and what the window then shows.
 
 #include "FakeServices.h"
+#include "Inet.h"
 #include "NginxServer.h"
+#include "UpdateSession.h"
 #include "frmUpdate.h"
-#include "modUpdate.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -119,7 +120,19 @@ private:
     void pointAt(const QString& site);
     std::unique_ptr<frmUpdate> makeWindow()
     {
-        return std::make_unique<frmUpdate>(std::make_unique<FakeServices>(m_log));
+        auto window = std::make_unique<frmUpdate>(std::make_unique<FakeServices>(m_log));
+        window->setGameFolder(m_game->path());
+        return window;
+    }
+    // The program's run over `window`; the labels are read after the next frame.
+    bool runUpdate(frmUpdate& window)
+    {
+        Inet inet;
+        UpdateSession run(m_game->path(), inet, window);
+        QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
+        run.UpdateRun();
+        window.statusModel().flush();
+        return run.quitRequested();
     }
     QString game(const QString& relative) const { return m_game->filePath(relative); }
 
@@ -139,7 +152,6 @@ void tst_QuorvaneEndToEnd::init()
 {
     m_game = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/quorvane e2e XXXXXX"_s);
     QVERIFY(m_game->isValid());
-    modUpdate::resetState(m_game->path());
     m_log = {};
 }
 
@@ -174,7 +186,7 @@ void tst_QuorvaneEndToEnd::updatesFrom10To11()
     QSignalSpy updatesLoaded(updates, &QWebEngineView::loadFinished);
     QSignalSpy newsLoaded(news, &QWebEngineView::loadFinished);
 
-    modUpdate::UpdateRun(*window);
+    runUpdate(*window);
 
     for (const SiteFile& f : kSiteFiles) {
         const QString local = f.folder.isEmpty() ? f.name : f.folder + u'/' + f.name;
@@ -234,7 +246,7 @@ void tst_QuorvaneEndToEnd::upToDate()
     const qsizetype requestsBefore = m_nginx.requests().size();
 
     auto window = makeWindow();
-    modUpdate::UpdateRun(*window);
+    runUpdate(*window);
 
     QCOMPARE(text(*window, u"L2"_s), u"You Have The Latest Version!"_s);
     QCOMPARE(text(*window, u"L4"_s), u"Version 1.1"_s);
@@ -259,7 +271,7 @@ void tst_QuorvaneEndToEnd::noWebSite()
     const qsizetype requestsBefore = m_nginx.requests().size();
 
     auto window = makeWindow();
-    modUpdate::UpdateRun(*window);
+    runUpdate(*window);
 
     QCOMPARE(text(*window, u"L2"_s), u"Please Input The Correct Web URL!"_s);
     QCOMPARE(text(*window, u"L4"_s), u"Version 1.0"_s);
@@ -291,12 +303,12 @@ void tst_QuorvaneEndToEnd::quitDuringDownload()
         sinceClick.start();
         QTest::mouseClick(exit, Qt::LeftButton, {}, exit->rect().center());
     });
-    modUpdate::UpdateRun(*window);
+    const bool quit = runUpdate(*window);
 
     QVERIFY2(sinceClick.isValid(), "the run ended before EXIT was pressed");
     // Ends promptly (the generous bound catches a run that waits for its transfers).
     QVERIFY2(sinceClick.elapsed() < 5000, qPrintable(QString::number(sinceClick.elapsed())));
-    QVERIFY(modUpdate::state().QuitRequested);
+    QVERIFY(quit);
     QCOMPARE(m_log.ends, 1);
 
     // Nothing half-written: the installed manifest is untouched and every

@@ -28,7 +28,7 @@ public:
         Continue
     };
 
-    void showWindow() override { add(QStringLiteral("show")); }
+    void showWindow(const QString&) override { add(QStringLiteral("show")); }
     void setL2(const QString& text) override { add(QStringLiteral("L2=") + text); }
     void setL3(const QString& text) override { add(QStringLiteral("L3=") + text); }
     void setL4(const QString& text) override { add(QStringLiteral("L4=") + text); }

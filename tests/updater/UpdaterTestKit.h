@@ -1,13 +1,13 @@
 #pragma once
 
 // A game folder, a site on the test server and a recording window, wired to
-// the updater's module state.
+// one update session.
 
 #include "Inet.h"
 #include "RecordingView.h"
 #include "ScratchFolder.h"
 #include "TestHttpServer.h"
-#include "modUpdate.h"
+#include "UpdateSession.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 namespace kit {
 
@@ -40,15 +41,23 @@ struct Site
     testsupport::TestHttpServer server;
     testsupport::ScratchFolder game;
     testsupport::RecordingView view;
+    Inet inet;
+    std::unique_ptr<UpdateSession> session;
 
+    // Retries are off unless a test turns them on: most cases count requests.
     Site()
     {
         server.listen();
-        modUpdate::resetState(game.path());
-        modUpdate::state().BaseUrl = siteUrl();
-        modUpdate::inet().setInactivityTimeout(ShortTimeout);
+        inet.setInactivityTimeout(ShortTimeout);
+        inet.setRetryDelays({});
+        restart(game.path());
+        session->setBaseUrl(siteUrl());
     }
-    ~Site() { modUpdate::inet().setInactivityTimeout(Inet::DefaultInactivityTimeout); }
+    // A fresh session on `folder`, as a newly started program would have.
+    void restart(const QString& folder)
+    {
+        session = std::make_unique<UpdateSession>(folder, inet, view);
+    }
     Site(const Site&) = delete;
     Site& operator=(const Site&) = delete;
 
@@ -73,7 +82,13 @@ struct Site
     }
     void configure() { configure(siteUrl()); }
 
-    void run() { modUpdate::UpdateRun(view); }
+    void run() { session->UpdateRun(); }
+    bool download(const QString& remote, const QString& local, const QString& subFolder = {})
+    {
+        return session->DownloadFile(remote, local, subFolder);
+    }
+    void quit() { session->requestQuit(); }
+    bool quitRequested() const { return session->quitRequested(); }
 };
 
 // Serves TLS with the self-signed certificate in the test data (data.qrc),

@@ -66,7 +66,7 @@ void DownloadFileTest::progressSequence()
     response.pieceSize = pieceSize;
     site.serve(u"x.dat"_s, response);
 
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.view.values(Field::Label4), percentages);
     QCOMPARE(site.view.values(Field::L3), QStringList{u"Downloaded x.dat!"_s});
     QCOMPARE(site.game.read(u"x.dat"_s), body);
@@ -76,7 +76,6 @@ void DownloadFileTest::noLengthNoPercentage_data()
 {
     QTest::addColumn<int>("framing");
     QTest::newRow("chunked") << int(CannedResponse::Framing::Chunked);
-    QTest::newRow("closed at end") << int(CannedResponse::Framing::CloseDelimited);
 }
 
 void DownloadFileTest::noLengthNoPercentage()
@@ -90,7 +89,7 @@ void DownloadFileTest::noLengthNoPercentage()
     response.pieceSize = 7000;
     site.serve(u"x.dat"_s, response);
 
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.view.values(Field::Label4), QStringList());
     QCOMPARE(site.game.read(u"x.dat"_s), body);
 }
@@ -100,7 +99,7 @@ void DownloadFileTest::emptyBodyReplacesWithEmptyFile()
     kit::Site site;
     site.game.write(u"x.dat"_s, "old contents");
     site.serve(u"x.dat"_s, QByteArray());
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QVERIFY(site.game.exists(u"x.dat"_s));
     QCOMPARE(site.game.read(u"x.dat"_s), QByteArray());
     QCOMPARE(site.view.log(), QStringList{u"L3=Downloaded x.dat!"_s});
@@ -111,7 +110,7 @@ void DownloadFileTest::shorterReplacementLeavesNoTail()
     kit::Site site;
     site.game.write(u"x.dat"_s, kit::pattern(5000, 1));
     site.serve(u"x.dat"_s, "short"_ba);
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.game.read(u"x.dat"_s), "short"_ba);
 }
 
@@ -140,7 +139,7 @@ void DownloadFileTest::failureKeepsOldFile()
     if (refuse)
         site.server.close();
 
-    QVERIFY(!modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.view.current(Field::L3), u"Failed To Download x.dat!"_s);
     QCOMPARE(site.game.snapshot(), before);
 }
@@ -152,7 +151,7 @@ void DownloadFileTest::hugeDeclaredLengthIsNoOverflow()
     response.declaredLength = 5'000'000'000;
     response.dropAfter = 3000;
     site.serve(u"x.dat"_s, response);
-    QVERIFY(!modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
     // Whether the 3000 bytes are read before the drop is noticed depends on timing.
     for (const QString& shown : site.view.values(Field::Label4))
         QCOMPARE(shown, u"0%"_s);
@@ -167,7 +166,7 @@ void DownloadFileTest::stallThenResumeSucceeds()
     response.stallAfter = 20000;
     response.stallForMs = 150; // well inside the time-out
     site.serve(u"x.dat"_s, response);
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.game.read(u"x.dat"_s), body);
 }
 
@@ -178,7 +177,7 @@ void DownloadFileTest::bodyBeyondContentLengthIsCut()
     CannedResponse response = CannedResponse::ok(body);
     response.endless = true;
     site.serve(u"x.dat"_s, response);
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.game.read(u"x.dat"_s), body);
 }
 
@@ -208,16 +207,12 @@ void DownloadFileTest::folders()
     QFETCH(QStringList, existingFolders);
     QFETCH(QString, subFolder);
     QFETCH(QString, expectedFile);
-    QFETCH(QString, cleanedSubFolder);
     kit::Site site;
     for (const QString& folder : existingFolders)
         QVERIFY(QDir(site.game.path()).mkpath(folder));
     site.serve(u"x.dat"_s, "payload");
-    modUpdate::state().SubFolder = subFolder;
-
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s, subFolder));
     QCOMPARE(site.game.read(expectedFile), "payload"_ba);
-    QCOMPARE(modUpdate::state().SubFolder, cleanedSubFolder);
     // Exactly one file, and no second spelling of an existing folder.
     int files = 0;
     const auto snapshot = site.game.snapshot();
@@ -246,9 +241,7 @@ void DownloadFileTest::unwritableTargets()
     QVERIFY(site.game.write(blocker, "blocker"));
     const auto before = site.game.snapshot();
     site.serve(u"x.dat"_s, "payload");
-    modUpdate::state().SubFolder = subFolder;
-
-    QVERIFY(!modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s, subFolder));
     QCOMPARE(site.view.current(Field::L3), u"Could Not Write x.dat!"_s);
     QCOMPARE(site.game.snapshot(), before);
 }
@@ -258,7 +251,7 @@ void DownloadFileTest::namesAreEncoded()
     kit::Site site;
     const QString name = u"my file #1 100%.dat"_s;
     site.serve(name, "named");
-    QVERIFY(modUpdate::DownloadFile(site.view, name, name));
+    QVERIFY(site.download(name, name));
     QCOMPARE(site.server.requests().size(), 1);
     QCOMPARE(site.server.requests().first().target, "/site/my%20file%20%231%20100%25.dat"_ba);
     QCOMPARE(site.game.read(name), "named"_ba);
@@ -267,7 +260,7 @@ void DownloadFileTest::namesAreEncoded()
 void DownloadFileTest::blankLocalNameDoesNothing()
 {
     kit::Site site;
-    QVERIFY(!modUpdate::DownloadFile(site.view, u"x.dat"_s, u"  "_s));
+    QVERIFY(!site.download(u"x.dat"_s, u"  "_s));
     QVERIFY(site.view.log().isEmpty());
     QVERIFY(site.server.requests().isEmpty());
 }
@@ -277,7 +270,7 @@ void DownloadFileTest::redirectIsFollowed()
     kit::Site site;
     site.serve(u"x.dat"_s, CannedResponse::redirect("/mirror/x.dat", 302));
     site.server.setFile(u"/mirror/x.dat"_s, "moved");
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.game.read(u"x.dat"_s), "moved"_ba);
     // The address that answers is the one the file comes from.
     QCOMPARE(site.server.requestedPaths().last(), u"/mirror/x.dat"_s);
@@ -289,7 +282,7 @@ void DownloadFileTest::requestHeadersAndConnectionReuse()
     for (const QString& name : {u"a"_s, u"b"_s, u"c"_s})
         site.serve(name, name.toUtf8());
     for (const QString& name : {u"a"_s, u"b"_s, u"c"_s})
-        QVERIFY(modUpdate::DownloadFile(site.view, name, name));
+        QVERIFY(site.download(name, name));
     QCOMPARE(site.server.requests().size(), 3);
     const testsupport::ReceivedRequest first = site.server.requests().first();
     QCOMPARE(first.method, "GET"_ba);
@@ -305,11 +298,11 @@ void DownloadFileTest::quitDuringWaitKeepsOldFile()
     CannedResponse response = CannedResponse::ok(kit::pattern(100000));
     response.stallAfter = 30000;
     site.serve(u"x.dat"_s, response);
-    site.server.setOnRequest([](const testsupport::ReceivedRequest&) {
-        QTimer::singleShot(100, [] { modUpdate::requestQuit(); });
+    site.server.setOnRequest([&site](const testsupport::ReceivedRequest&) {
+        QTimer::singleShot(100, [&site] { site.quit(); });
     });
-    QVERIFY(!modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
-    QVERIFY(modUpdate::state().QuitRequested);
+    QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.quitRequested());
     QVERIFY(!site.view.values(Field::L3).contains(u"Downloaded x.dat!"_s));
     QCOMPARE(site.game.snapshot(), before);
 }
@@ -320,19 +313,19 @@ void DownloadFileTest::httpsTrustedWorksButNeverDowngrades()
     QVERIFY(kit::startTls(site.server));
     QFile certFile(u":/data/untrusted.crt"_s);
     QVERIFY(certFile.open(QIODevice::ReadOnly));
-    modUpdate::inet().setExtraCaCertificates({QSslCertificate(certFile.readAll())});
-    const auto untrustAgain = qScopeGuard([] { modUpdate::inet().setExtraCaCertificates({}); });
-    modUpdate::state().BaseUrl = site.siteUrl();
+    site.inet.setExtraCaCertificates({QSslCertificate(certFile.readAll())});
+    const auto untrustAgain = qScopeGuard([&site] { site.inet.setExtraCaCertificates({}); });
+    site.session->setBaseUrl(site.siteUrl());
 
     site.serve(u"x.dat"_s, "served over tls");
-    QVERIFY(modUpdate::DownloadFile(site.view, u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.game.read(u"x.dat"_s), "served over tls"_ba);
 
     testsupport::TestHttpServer plain;
     QVERIFY(plain.listen());
     plain.setFile(u"/y.dat"_s, "plain text");
     site.serve(u"y.dat"_s, CannedResponse::redirect(plain.baseUrl().toUtf8() + "y.dat"));
-    QVERIFY(!modUpdate::DownloadFile(site.view, u"y.dat"_s, u"y.dat"_s));
+    QVERIFY(!site.download(u"y.dat"_s, u"y.dat"_s));
     QCOMPARE(site.view.current(Field::L3), u"Failed To Download y.dat!"_s);
     QVERIFY(plain.requests().isEmpty());
     QVERIFY(!site.game.exists(u"y.dat"_s));

@@ -195,7 +195,7 @@ void FaultSuite::hexMax()
     site.serve(u"info.ini"_s, manifest);
     site.serve(u"a.dat"_s, "new a");
     site.run();
-    QCOMPARE(modUpdate::state().EntryCount, 16);
+    QCOMPARE(site.session->state().EntryCount, 16);
     QCOMPARE(site.view.values(Field::L3).filter(u"Downloading File"_s),
              QStringList{u"Downloading File 1 Of 1"_s});
     QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
@@ -210,7 +210,7 @@ void FaultSuite::unsafeNames()
     kit::Site site;
     site.game.write(u"game/Updater.ini"_s, "[UPDATER]\r\nWebSite="_ba + site.siteUrl().toUtf8());
     site.game.write(u"game/info.ini"_s, InstalledManifest);
-    modUpdate::resetState(site.game.file(u"game"_s));
+    site.restart(site.game.file(u"game"_s));
     const Snapshot before = site.game.snapshot();
 
     const QList<ManifestEntry> entries{
@@ -285,17 +285,17 @@ void FaultSuite::quitAtEachWait()
             return;
         site.serve(path, response);
         // Arrives while the run waits for this transfer.
-        QTimer::singleShot(100, [] { modUpdate::requestQuit(); });
+        QTimer::singleShot(100, [&site] { site.quit(); });
     });
     if (!atViewCall.isEmpty()) {
         site.view.onCall = [&](const QString& entry) {
             if (entry == atViewCall)
-                modUpdate::requestQuit();
+                site.quit();
         };
     }
 
     site.run();
-    QVERIFY(modUpdate::state().QuitRequested);
+    QVERIFY(site.quitRequested());
     const QStringList log = site.view.log();
     QCOMPARE(log.count(u"continue=on"_s), 0); // no later step ran
     QVERIFY(!site.view.values(Field::L2).contains(u"Updated To Version 1.1!"_s));

@@ -140,14 +140,16 @@ void UpdateInstallTest::partFilesSitBesideTheirTargets()
 
     site.run();
     QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
-    // a.dat, b.dat and c.dat wait beside their targets, d.dat is being written
-    // beside its own, and no target has been touched yet.
+    // a.dat, b.dat, c.dat and e.dat (fetched beside the stalled one) wait
+    // beside their targets, d.dat is being written beside its own, and no
+    // target has been touched yet.
     duringStall.sort();
-    QCOMPARE(duringStall.size(), 4);
+    QCOMPARE(duringStall.size(), 5);
     QVERIFY(duringStall.at(0).startsWith(u".a.dat.part-"_s));
-    QVERIFY(duringStall.at(1).startsWith(u"data/.b.dat.part-"_s));
-    QVERIFY(duringStall.at(2).startsWith(u"data/.c.dat.part-"_s));
-    QVERIFY(duringStall.at(3).startsWith(u"data/maps/.d.dat.part-"_s));
+    QVERIFY(duringStall.at(1).startsWith(u".e.dat.part-"_s));
+    QVERIFY(duringStall.at(2).startsWith(u"data/.b.dat.part-"_s));
+    QVERIFY(duringStall.at(3).startsWith(u"data/.c.dat.part-"_s));
+    QVERIFY(duringStall.at(4).startsWith(u"data/maps/.d.dat.part-"_s));
     QVERIFY(partFiles(site).isEmpty());
     QCOMPARE(site.game.read(u"data/maps/d.dat"_s), kit::pattern(50000, 9));
 }
@@ -183,7 +185,7 @@ void UpdateInstallTest::failureMidLoopInstallsNothing()
     // The next run fetches everything again and installs it.
     site.serve(u"c.dat"_s, "new c");
     site.view.clear();
-    modUpdate::resetState(site.game.path());
+    site.restart(site.game.path());
     site.run();
     QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"data/c.dat"_s), "new c"_ba);
@@ -209,7 +211,7 @@ void UpdateInstallTest::quitMidLoopInstallsNothing()
     site.serve(u"g.dat"_s, stall);
     site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
         if (request.path == kit::Site::sitePath(u"g.dat"_s))
-            QTimer::singleShot(100, [] { modUpdate::requestQuit(); });
+            QTimer::singleShot(100, [&site] { site.quit(); });
     });
 
     site.run();

@@ -1,10 +1,12 @@
 // The updater's self-contained rules: profile access limits, version order,
 // progress arithmetic, address and name handling, entry counts.
 
+#include "Inet.h"
+#include "RecordingView.h"
 #include "ScratchFolder.h"
 #include "UpdateRules.h"
+#include "UpdateSession.h"
 #include "modINI.h"
-#include "modUpdate.h"
 
 #include <QFile>
 #include <QtTest>
@@ -78,12 +80,14 @@ void UpdaterRules::getIniCutsAtCharacterBoundary()
                          "[FILES]\r\nFileName1="_ba + text + "\r\nFileVersion1=2\r\n"_ba));
     QVERIFY(folder.write(u"info.ini"_s, "[VERSION]\r\nMax=1\r\n[FILES]\r\nFileName1="_ba + text +
                                             "\r\nFileVersion1="_ba + text + "\r\n"_ba));
-    modUpdate::resetState(folder.path());
-    modUpdate::state().EntryCount = 1;
-    modUpdate::LoadManifests();
-    QCOMPARE(modUpdate::state().RemoteEntries.at(0).FileName, expected);
-    QCOMPARE(modUpdate::state().LocalEntries.at(0).FileName, expected);
-    QCOMPARE(modUpdate::state().LocalEntries.at(0).FileVersion, expected);
+    Inet inet;
+    testsupport::RecordingView view;
+    UpdateSession session(folder.path(), inet, view);
+    session.setEntryCount(1);
+    session.LoadManifests();
+    QCOMPARE(session.state().RemoteEntries.at(0).FileName, expected);
+    QCOMPARE(session.state().LocalEntries.at(0).FileName, expected);
+    QCOMPARE(session.state().LocalEntries.at(0).FileVersion, expected);
 }
 
 void UpdaterRules::writeIniCreatesMissingFile()

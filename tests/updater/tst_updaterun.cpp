@@ -358,7 +358,7 @@ void UpdateRunTest::incompleteUpdateIsNotInstalled()
     site.serve(u"a.dat"_s, "new a");
     site.view.clear();
     site.server.clearRequests();
-    modUpdate::resetState(site.game.path());
+    site.restart(site.game.path());
     site.run();
     QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);

@@ -3,7 +3,6 @@
 #include "FieldLabel.h"
 #include "GameFolder.h"
 #include "NewsPage.h"
-#include "modUpdate.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -63,7 +62,8 @@ Label* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
 
 frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      m_services(services ? std::move(services) : systemServices())
+      m_services(services ? std::move(services) : systemServices()),
+      m_gameFolder(gamefolder::path())
 {
     initResources();
     setObjectName(u"frmUpdate"_s);
@@ -89,6 +89,7 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
                                      u"100%"_s);
     m_l4 = makeLabel<FieldLabel>(this, u"L4"_s, {93, 361, 145, 17}, Qt::AlignLeft, white);
     m_continue->setEnabled(false);
+    m_model.setLabel4(m_label4->text());
 
     const auto openExternal = [this](const QUrl& url) { m_services->openExternal(url); };
     auto makeView = [&](const QString& name, const QRect& geometry) {
@@ -105,6 +106,7 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
     m_news = makeView(u"brwsNews"_s, {421, 36, 153, 255});
     QWidget::setTabOrder(m_updates, m_news);
 
+    connect(&m_model, &StatusModel::frameReady, this, &frmUpdate::applyStatus);
     connect(m_continue, &ClickArea::clicked, this, &frmUpdate::continueAction);
     connect(m_quit, &ClickArea::clicked, this, &frmUpdate::quitAction);
 }
@@ -116,11 +118,11 @@ frmUpdate::~frmUpdate()
     delete m_news;
 }
 
-void frmUpdate::showWindow()
+void frmUpdate::showWindow(const QString& siteUrl)
 {
     if (!m_loaded) {
         m_loaded = true;
-        loadPages();
+        loadPages(siteUrl);
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
     }
@@ -128,9 +130,8 @@ void frmUpdate::showWindow()
     activateWindow();
 }
 
-void frmUpdate::loadPages()
+void frmUpdate::loadPages(const QString& site)
 {
-    const QString& site = modUpdate::state().BaseUrl;
     const QUrl updates = sitePageUrl(site, kUpdatesPath.toString());
     const QUrl news = sitePageUrl(site, kNewsPath.toString());
     if (!updates.isEmpty())
@@ -141,27 +142,39 @@ void frmUpdate::loadPages()
 
 void frmUpdate::setL2(const QString& text)
 {
-    m_l2->setText(text);
+    m_model.setL2(text);
 }
 
 void frmUpdate::setL3(const QString& text)
 {
-    m_l3->setText(text);
+    m_model.setL3(text);
 }
 
 void frmUpdate::setL4(const QString& text)
 {
-    m_l4->setText(text);
+    m_model.setL4(text);
 }
 
 void frmUpdate::setLabel4(const QString& text)
 {
-    m_label4->setText(text);
+    m_model.setLabel4(text);
 }
 
+// PLAY answers at once; only the texts wait for the next frame.
 void frmUpdate::setContinueEnabled(bool enabled)
 {
+    m_model.setContinueEnabled(enabled);
     m_continue->setEnabled(enabled);
+}
+
+void frmUpdate::applyStatus()
+{
+    using Field = StatusModel::Field;
+    m_l2->setText(m_model.text(Field::L2));
+    m_l3->setText(m_model.text(Field::L3));
+    m_l4->setText(m_model.text(Field::L4));
+    m_label4->setText(m_model.text(Field::Label4));
+    m_continue->setEnabled(m_model.continueEnabled());
 }
 
 void frmUpdate::paintEvent(QPaintEvent*)
@@ -181,20 +194,18 @@ void frmUpdate::continueAction()
 {
     if (!m_continue->isEnabled() || m_ending)
         return;
-    auto& run = modUpdate::state();
     // Always the fixed name, whatever the manifest's GameFileName said.
-    run.GameFile = kGameFileName.toString();
-    const QString gameFolder = run.GameFolder;
-    const QString game = QDir(gameFolder).filePath(run.GameFile);
+    const QString gameFile = kGameFileName.toString();
+    const QString gameFolder = m_gameFolder;
+    const QString game = QDir(gameFolder).filePath(gameFile);
     if (!gamefolder::plainFileExists(game)) {
         m_services->message(this, kAppTitle.toString(),
-                            u"Please place this in the same folder as "_s % run.GameFile % u"!"_s);
+                            u"Please place this in the same folder as "_s % gameFile % u"!"_s);
         return;
     }
     QCoreApplication::processEvents();
     if (!m_services->startDetached(game, {u"--startedbypatcher"_s}, gameFolder)) {
-        m_services->message(this, kAppTitle.toString(),
-                            u"Could Not Start "_s % run.GameFile % u"!"_s);
+        m_services->message(this, kAppTitle.toString(), u"Could Not Start "_s % gameFile % u"!"_s);
         return;
     }
     QCoreApplication::processEvents();
@@ -206,7 +217,7 @@ void frmUpdate::quitAction()
     if (m_ending)
         return;
     m_ending = true;
-    modUpdate::requestQuit();
+    emit quitRequested();
     hide();
     m_services->endProgram();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StatusModel.h"
 #include "UpdateView.h"
 #include "WindowServices.h"
 
@@ -30,24 +31,37 @@ public:
                        QWidget* parent = nullptr);
     ~frmUpdate() override;
 
+    // The folder the game is started from (default: the program's folder).
+    void setGameFolder(const QString& folder) { m_gameFolder = folder; }
+
+    // The status texts; the labels follow it at frame pace.
+    StatusModel& statusModel() { return m_model; }
+
     // UpdateView
-    void showWindow() override;
+    void showWindow(const QString& siteUrl) override;
     void setL2(const QString& text) override;
     void setL3(const QString& text) override;
     void setL4(const QString& text) override;
     void setLabel4(const QString& text) override;
     void setContinueEnabled(bool enabled) override;
 
+signals:
+    // EXIT, or the window closed from outside: the run must stop.
+    void quitRequested();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void loadPages();
+    void loadPages(const QString& siteUrl);
+    void applyStatus();
     void continueAction();
     void quitAction();
 
     std::unique_ptr<WindowServices> m_services;
+    StatusModel m_model;
+    QString m_gameFolder;
     QPixmap m_background;
     QWebEngineProfile* m_profile = nullptr; // child; outlives the pages (see destructor)
     ClickArea* m_continue = nullptr;

@@ -2,8 +2,9 @@
 // its window; the window lives on until the player presses PLAY or EXIT.
 
 #include "GameFolder.h"
+#include "Inet.h"
+#include "UpdateSession.h"
 #include "frmUpdate.h"
-#include "modUpdate.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -25,10 +26,12 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(QV_VERSION_STRING));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    modUpdate::resetState(gamefolder::path());
+    Inet inet;
     frmUpdate window;
-    modUpdate::UpdateRun(window);
-    if (modUpdate::state().QuitRequested)
+    UpdateSession run(gamefolder::path(), inet, window);
+    QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
+    run.UpdateRun();
+    if (run.quitRequested())
         return 0;
     return app.exec();
 }

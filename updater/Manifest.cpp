@@ -1,0 +1,106 @@
+#include "Manifest.h"
+
+#include "ProfileFile.h"
+#include "ProfileSyntax.h"
+#include "UpdateRules.h"
+#include "modINI.h"
+
+#include <QFile>
+#include <QHash>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString readText(const profile::ParsedFile& file, QByteArrayView section, QByteArrayView key)
+{
+    const std::optional<QByteArray> raw = file.value(section, key);
+    return raw ? modINI::valueText(*raw) : QString();
+}
+
+} // namespace
+
+Manifest::Manifest(std::shared_ptr<const profile::ParsedFile> parse) : m_parse(std::move(parse)) {}
+
+Manifest Manifest::parse(const QByteArray& bytes)
+{
+    auto index =
+        std::make_shared<const profile::syntax::Index>(profile::syntax::Index::parse(bytes));
+    return Manifest(std::make_shared<const profile::ParsedFile>(std::move(index)));
+}
+
+Manifest Manifest::load(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return parse({});
+    return parse(file.readAll());
+}
+
+QString Manifest::versionValue(const char* key) const
+{
+    return readText(*m_parse, "VERSION", key);
+}
+
+QString Manifest::version() const
+{
+    return versionValue("Version");
+}
+
+QString Manifest::gameFileName() const
+{
+    return versionValue("GameFileName");
+}
+
+std::optional<std::int32_t> Manifest::entryCount() const
+{
+    return updaterules::entryCountFromMax(versionValue("Max"));
+}
+
+QVector<ManifestEntry> Manifest::entries(std::int32_t count) const
+{
+    QVector<ManifestEntry> list;
+    QByteArray key;
+    for (std::int32_t n = 1; n <= count; ++n) {
+        const QByteArray number = QByteArray::number(n);
+        key = "FileName" + number;
+        const std::optional<QByteArray> name = m_parse->value("FILES", key);
+        if (!name)
+            continue;
+        ManifestEntry entry;
+        entry.FileName = modINI::valueText(*name);
+        entry.FileVersion = readText(*m_parse, "FILES", QByteArray("FileVersion" + number));
+        entry.FilePath = readText(*m_parse, "FILES", QByteArray("FilePath" + number));
+        list.append(std::move(entry));
+    }
+    return list;
+}
+
+bool hasName(const ManifestEntry& entry)
+{
+    return !entry.FileName.trimmed().isEmpty();
+}
+
+QVector<ManifestEntry> pairInstalled(const QVector<ManifestEntry>& remote,
+                                     const Manifest& installed)
+{
+    const std::int32_t installedCount = installed.entryCount().value_or(0);
+    QHash<QString, ManifestEntry> byFile;
+    for (ManifestEntry& entry : installed.entries(installedCount)) {
+        if (!hasName(entry))
+            continue;
+        const QString key = updaterules::fileKey(entry.FilePath, entry.FileName);
+        if (!byFile.contains(key))
+            byFile.insert(key, std::move(entry));
+    }
+    QVector<ManifestEntry> paired(remote.size());
+    for (qsizetype n = 0; n < remote.size(); ++n) {
+        if (!hasName(remote.at(n)))
+            continue;
+        const auto it =
+            byFile.constFind(updaterules::fileKey(remote.at(n).FilePath, remote.at(n).FileName));
+        if (it != byFile.cend())
+            paired[n] = *it;
+    }
+    return paired;
+}

@@ -1,0 +1,276 @@
+#include "FileQueue.h"
+
+#include "Inet.h"
+#include "Manifest.h"
+#include "PartSink.h"
+#include "Progress.h"
+#include "StagedFiles.h"
+#include "UpdateRules.h"
+#include "UpdateView.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QUrl>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+struct FileQueue::Job
+{
+    enum class Action
+    {
+        None,     // nothing to fetch and nothing to say
+        Download, // new or newer
+        UpToDate,
+        Unsafe,
+    };
+
+    ManifestEntry remote;
+    ManifestEntry local;
+    Action action = Action::None;
+    int attempts = 0;
+    std::unique_ptr<PartSink> sink;
+    std::unique_ptr<transfer::Transfer> transfer;
+    std::unique_ptr<QTimer> retry;
+    std::optional<Progress> progress;
+    std::vector<std::pair<Field, QString>> pending; // texts not yet shown
+    bool introduced = false;
+    bool done = false;
+    bool ok = true;
+};
+
+FileQueue::FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup)
+    : m_inet(inet), m_view(view), m_staged(staged), m_setup(std::move(setup))
+{}
+
+FileQueue::~FileQueue()
+{
+    cancel();
+}
+
+bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local,
+                    std::int32_t& downloadCounter)
+{
+    m_counter = &downloadCounter;
+    m_jobs.resize(std::size_t(remote.size()));
+    for (qsizetype n = 0; n < remote.size(); ++n) {
+        Job& job = m_jobs[std::size_t(n)];
+        job.remote = remote.at(n);
+        job.local = n < local.size() ? local.at(n) : ManifestEntry{};
+        job.done = true;
+        if (!hasName(job.remote))
+            continue;
+        if (updaterules::isUnsafeEntry(job.remote.FilePath, job.remote.FileName)) {
+            job.action = Job::Action::Unsafe;
+            job.ok = false;
+            continue;
+        }
+        const int order =
+            updaterules::compareVersions(job.remote.FileVersion, job.local.FileVersion);
+        if (!hasName(job.local) || order > 0) {
+            job.action = Job::Action::Download;
+            job.done = false;
+        } else if (order == 0) {
+            job.action = Job::Action::UpToDate;
+        }
+    }
+    fillSlots();
+    present();
+    if (!m_cancelled && m_cursor < m_jobs.size())
+        m_loop.exec();
+    if (m_cancelled)
+        return false;
+    bool complete = true;
+    for (const Job& job : m_jobs)
+        complete = complete && job.ok;
+    return complete;
+}
+
+void FileQueue::cancel()
+{
+    if (m_cancelled)
+        return;
+    m_cancelled = true;
+    for (Job& job : m_jobs) {
+        job.retry.reset();
+        if (job.transfer)
+            job.transfer->cancel();
+        job.transfer.reset();
+        job.sink.reset();
+    }
+    m_loop.exit();
+}
+
+void FileQueue::fillSlots()
+{
+    while (!m_cancelled && m_inFlight < m_setup.connections && m_next < m_jobs.size()) {
+        const std::size_t index = m_next++;
+        if (m_jobs[index].action == Job::Action::Download) {
+            ++m_inFlight;
+            startAttempt(index);
+        }
+    }
+}
+
+void FileQueue::startAttempt(std::size_t index)
+{
+    Job& job = m_jobs[index];
+    ++job.attempts;
+    QStringList folders = updaterules::pathSegments(job.remote.FilePath);
+    QStringList nameParts = updaterules::pathSegments(job.remote.FileName);
+    const QString fileName = nameParts.takeLast();
+    folders.append(nameParts);
+    job.sink = std::make_unique<PartSink>(m_staged, m_setup.gameFolder, folders, fileName,
+                                          job.remote.FileName);
+    job.progress.reset();
+    const QUrl url(m_setup.baseUrl +
+                       QString::fromLatin1(updaterules::encodeRemoteName(job.remote.FileName)),
+                   QUrl::TolerantMode);
+    job.transfer = m_inet.start(url, *job.sink);
+    connect(
+        job.transfer.get(), &transfer::Transfer::progressed, this,
+        [this, index](qint64 received, qint64 declared) { onProgress(index, received, declared); });
+    connect(job.transfer.get(), &transfer::Transfer::finished, this,
+            [this, index] { onFinished(index); });
+}
+
+void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
+{
+    Job& job = m_jobs[index];
+    if (!job.progress)
+        job.progress.emplace(declared,
+                             [this, &job](const QString& text) { post(job, Field::Label4, text); });
+    job.progress->advanceTo(received);
+    present();
+}
+
+void FileQueue::onFinished(std::size_t index)
+{
+    Job& job = m_jobs[index];
+    if (m_cancelled || !job.transfer)
+        return;
+    // Deleted later: this runs inside the transfer's own signal.
+    transfer::Transfer* done = job.transfer.release();
+    done->deleteLater();
+    const QString& name = job.remote.FileName;
+
+    if (done->outcome() == transfer::Outcome::Complete) {
+        if (job.progress)
+            job.progress->advanceTo(done->received());
+        const bool written = job.sink->commit();
+        job.sink.reset();
+        finishJob(job, written,
+                  written ? "Downloaded "_L1 + name + u'!' : "Could Not Write "_L1 + name + u'!');
+        return;
+    }
+    job.sink.reset(); // removes the part file and the folders it made
+    const auto& delays = m_inet.retryDelays();
+    if (done->isTransient() && job.attempts <= int(delays.size())) {
+        post(job, Field::L3, "Retrying "_L1 + name + "..."_L1);
+        const int base = int(delays[std::size_t(job.attempts - 1)].count());
+        const int jitter = QRandomGenerator::global()->bounded(base / 5 * 2 + 1) - base / 5;
+        job.retry = std::make_unique<QTimer>();
+        job.retry->setSingleShot(true);
+        connect(job.retry.get(), &QTimer::timeout, this, [this, index] { startAttempt(index); });
+        job.retry->start(base + jitter);
+        present();
+        return;
+    }
+    const bool notWritten = done->outcome() == transfer::Outcome::WriteFailed;
+    finishJob(job, false,
+              (notWritten ? "Could Not Write "_L1 : "Failed To Download "_L1) + name + u'!');
+}
+
+void FileQueue::finishJob(Job& job, bool ok, const QString& text)
+{
+    job.ok = ok;
+    job.done = true;
+    if (!ok && m_firstFailure.isEmpty())
+        m_firstFailure = text;
+    post(job, Field::L3, text);
+    --m_inFlight;
+    fillSlots();
+    present();
+}
+
+void FileQueue::post(Job& job, Field field, const QString& text)
+{
+    job.pending.emplace_back(field, text);
+}
+
+void FileQueue::present()
+{
+    if (m_presenting)
+        return;
+    m_presenting = true;
+    while (!m_cancelled && m_cursor < m_jobs.size()) {
+        Job& job = m_jobs[m_cursor];
+        if (!job.introduced) {
+            job.introduced = true;
+            introduce(job);
+        }
+        // Showing a text may let the player quit, which clears the list.
+        for (std::size_t i = 0; i < job.pending.size() && !m_cancelled; ++i)
+            show(job.pending[i].first, job.pending[i].second);
+        job.pending.clear();
+        if (!job.done)
+            break;
+        ++m_cursor;
+    }
+    m_presenting = false;
+    if (!m_cancelled && m_cursor == m_jobs.size())
+        m_loop.exit();
+}
+
+void FileQueue::introduce(Job& job)
+{
+    show(Field::L3, u"Checking Files..."_s);
+    const auto counterText = [&]() -> QString {
+        return "Downloading File "_L1 + QString::number(*m_counter) + " Of "_L1 +
+               QString::number(m_setup.pendingTotal);
+    };
+    switch (job.action) {
+    case Job::Action::None:
+        break;
+    case Job::Action::Unsafe: {
+        const QString text = "Skipped Unsafe File "_L1 + job.remote.FileName + u'!';
+        if (m_firstFailure.isEmpty())
+            m_firstFailure = text;
+        show(Field::L3, text);
+        break;
+    }
+    case Job::Action::UpToDate:
+        show(Field::L2, u"File Already Up To Date!"_s);
+        break;
+    case Job::Action::Download:
+        ++*m_counter;
+        if (!hasName(job.local)) {
+            show(Field::L2, "Downloading "_L1 + job.remote.FileName + "..."_L1);
+            show(Field::L3, counterText());
+        } else {
+            show(Field::L3, counterText());
+            show(Field::L2, "Updating "_L1 + job.local.FileName + " From Version "_L1 +
+                                job.local.FileVersion + " To "_L1 + job.remote.FileVersion +
+                                "..."_L1);
+        }
+        break;
+    }
+}
+
+void FileQueue::show(Field field, const QString& text)
+{
+    if (m_cancelled)
+        return;
+    switch (field) {
+    case Field::L2:
+        m_view.setL2(text);
+        break;
+    case Field::L3:
+        m_view.setL3(text);
+        break;
+    case Field::Label4:
+        m_view.setLabel4(text);
+        break;
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+// The game files of one run, fetched up to N at a time over the one transfer
+// layer, while what the player sees keeps manifest order: the texts and the
+// percentage always follow the earliest unfinished entry, so the sequence of
+// texts is the one a one-at-a-time walk would show.
+
+#include "ManifestEntry.h"
+#include "Transfer.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class Inet;
+class PartSink;
+class StagedFiles;
+class UpdateView;
+class Progress;
+class QTimer;
+
+class FileQueue : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        QString gameFolder;
+        QString baseUrl;
+        int connections = 4;
+        std::int32_t pendingTotal = 0;
+    };
+
+    FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup);
+    ~FileQueue() override;
+
+    // Walks `remote` (paired with `local`), returning once every entry is done
+    // or the queue was cancelled. True when every file that needed fetching
+    // arrived and none was unsafe. `downloadCounter` counts as texts show.
+    bool run(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local,
+             std::int32_t& downloadCounter);
+
+    // Stops every transfer; run() returns false at once.
+    void cancel();
+
+    // The first failure text of the walk ("Failed To Download X!"...), if any.
+    const QString& firstFailure() const { return m_firstFailure; }
+
+private:
+    struct Job;
+    enum class Field
+    {
+        L2,
+        L3,
+        Label4
+    };
+
+    void fillSlots();
+    void startAttempt(std::size_t index);
+    void onProgress(std::size_t index, qint64 received, qint64 declared);
+    void onFinished(std::size_t index);
+    void finishJob(Job& job, bool ok, const QString& text);
+    void post(Job& job, Field field, const QString& text);
+    void present();
+    void introduce(Job& job);
+    void show(Field field, const QString& text);
+
+    Inet& m_inet;
+    UpdateView& m_view;
+    StagedFiles& m_staged;
+    Setup m_setup;
+    std::vector<Job> m_jobs;
+    std::size_t m_cursor = 0; // earliest job not yet fully shown
+    std::size_t m_next = 0;   // next job to consider starting
+    int m_inFlight = 0;
+    std::int32_t* m_counter = nullptr;
+    bool m_cancelled = false;
+    bool m_presenting = false;
+    QString m_firstFailure;
+    QEventLoop m_loop;
+};

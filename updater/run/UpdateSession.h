@@ -1,0 +1,99 @@
+#pragma once
+
+// One update run: reads Updater.ini, fetches the site's manifest, compares it
+// with the installed one, fetches every new or newer game file and installs
+// the set. It owns its state and reports only through the view it is given;
+// the transfer layer is passed in as well.
+
+#include "ManifestEntry.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+class FileQueue;
+class Inet;
+class UpdateView;
+
+namespace transfer {
+class Transfer;
+}
+
+class UpdateSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The run's state, under the names the update rules use.
+    struct RunState
+    {
+        QString BaseUrl;
+        QString LocalVersion;
+        QString RemoteVersion;
+        QString GameFile;
+        std::int32_t EntryCount = 0;
+        QVector<ManifestEntry> LocalEntries;  // paired with RemoteEntries by position
+        QVector<ManifestEntry> RemoteEntries; // the entries that name a file, in order
+        std::int32_t PendingTotal = 0;
+        std::int32_t DownloadCounter = 0;
+        int Connections = DefaultConnections;
+    };
+
+    static constexpr int DefaultConnections = 4;
+    static constexpr int MaxConnections = 16;
+    static constexpr qint64 MaxManifestBytes = 16 * 1024 * 1024;
+
+    UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent = nullptr);
+    ~UpdateSession() override;
+
+    // The whole run, from Updater.ini to the final status text. Returns when
+    // the run has ended or the player quit.
+    void UpdateRun();
+
+    // Fetches BaseUrl + remoteName into the game folder (below `subFolder`) as
+    // localName. The target is replaced only by a complete, accepted body; on
+    // any failure it stays as it was. Reports through L3 and Label4.
+    bool DownloadFile(const QString& remoteName, const QString& localName,
+                      const QString& subFolder = QString());
+
+    // Reads the file lists of temp.ini and info.ini and counts the files
+    // UpdateFiles will fetch into PendingTotal.
+    void LoadManifests();
+
+    // Fetches what is new or newer and installs the set. True when every file
+    // that needed fetching arrived (and none was unsafe).
+    bool UpdateFiles();
+
+    // The quit action: stops every transfer (their part files are removed)
+    // and makes the run stop before its next step. Safe at any time.
+    void requestQuit();
+    bool quitRequested() const { return m_quit; }
+
+    const RunState& state() const { return m_state; }
+    const QString& gameFolder() const { return m_gameFolder; }
+    // For tools and tests that fetch single files without a run.
+    void setBaseUrl(const QString& baseUrl) { m_state.BaseUrl = baseUrl; }
+    void setEntryCount(std::int32_t count) { m_state.EntryCount = count; }
+
+    // "Connections" of Updater.ini: 1 to 16, anything else the default.
+    static int connectionsFrom(const QString& text);
+
+private:
+    QString gamePath(const QString& name) const;
+    bool fetchManifest();
+    void endWithoutInstalling(const QString& status);
+    void finishUpdate();
+    void deleteTempManifest();
+
+    QString m_gameFolder;
+    Inet& m_inet;
+    UpdateView& m_view;
+    RunState m_state;
+    bool m_quit = false;
+    QPointer<transfer::Transfer> m_current; // the single download under way
+    FileQueue* m_queue = nullptr;           // the file walk under way
+    QString m_firstFailure;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+// The checks that judge a response before its bytes count as a file: the
+// head (status, content coding, declared length), every piece of the body as
+// it arrives, and the way the body ended. A transfer fails at the first
+// check that objects; the reason is kept for the log.
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QNetworkReply;
+
+namespace transfer {
+
+// One check over the body as it streams in.
+class BodyValidator
+{
+public:
+    virtual ~BodyValidator() = default;
+    // Sees each piece in order; a reason stops the transfer at once.
+    virtual std::optional<QString> feed(const char* data, qint64 size) = 0;
+    // Judges the whole body once it ended as its framing says.
+    virtual std::optional<QString> finish() = 0;
+};
+
+// Refuses a body the moment it passes `limit` bytes.
+class SizeLimit final : public BodyValidator
+{
+public:
+    explicit SizeLimit(qint64 limit) : m_limit(limit) {}
+    std::optional<QString> feed(const char* data, qint64 size) override;
+    std::optional<QString> finish() override { return std::nullopt; }
+
+private:
+    qint64 m_limit;
+    qint64 m_seen = 0;
+};
+
+using Validators = std::vector<std::unique_ptr<BodyValidator>>;
+
+// What the head of a response says about its body.
+struct Head
+{
+    int status = 0;
+    qint64 declaredLength = -1; // -1: no usable Content-Length
+};
+
+// The head of `reply` if its body may become a file: status 200 and no
+// content coding. Otherwise the reason.
+struct HeadVerdict
+{
+    Head head;
+    std::optional<QString> refusal;
+};
+HeadVerdict judgeHead(const QNetworkReply& reply);
+
+// After the transfer reported a clean end: the body is complete only when its
+// length matches the declared one or, without one, when the framing marks an
+// end (a chunked body's last chunk, an HTTP/2 stream's end). A body that ends
+// only because the connection closed may be cut short and is refused.
+std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received);
+
+} // namespace transfer

@@ -1,0 +1,102 @@
+#pragma once
+
+// One HTTP GET whose body goes to a sink, judged by the body checks while it
+// streams. Asynchronous: it reports progress and its end through signals and
+// never blocks. The network manager belongs to the caller.
+
+#include "BodyChecks.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+
+namespace transfer {
+
+// Where an accepted body goes. Opened only once the head passed its checks,
+// so error pages and unreachable sites never create files.
+class BodySink
+{
+public:
+    virtual ~BodySink() = default;
+    virtual bool open(const Head& head) = 0;
+    virtual bool write(const char* data, qint64 size) = 0;
+    virtual QString errorString() const = 0;
+};
+
+enum class Outcome
+{
+    Running,
+    Complete,  // a whole, accepted body reached the sink
+    Refused,   // the response or its body failed a check
+    HttpError, // a status other than 200 (see status())
+    NetworkError,
+    TimedOut,    // nothing, or too little, arrived for too long
+    WriteFailed, // the sink could not take the bytes
+    Cancelled,
+};
+
+struct Limits
+{
+    // Nothing at all arriving for this long fails the transfer.
+    std::chrono::milliseconds inactivity{60'000};
+};
+
+class Transfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    Transfer(QNetworkAccessManager& manager, BodySink& sink, Validators validators,
+             const Limits& limits, QObject* parent = nullptr);
+    ~Transfer() override;
+
+    void start(const QNetworkRequest& request);
+    // Aborts; the outcome becomes Cancelled unless it had already ended.
+    void cancel();
+
+    Outcome outcome() const { return m_outcome; }
+    bool isFinished() const { return m_outcome != Outcome::Running; }
+    int status() const { return m_head.status; }
+    qint64 received() const { return m_received; }
+    qint64 declaredLength() const { return m_head.declaredLength; }
+    // What went wrong, for the log; empty after a complete transfer.
+    QString failure() const { return m_failure; }
+    // Worth trying again: a connection failure, a time-out or a 5xx status.
+    bool isTransient() const;
+
+signals:
+    void progressed(qint64 received, qint64 declaredLength);
+    void finished();
+
+private:
+    void onReadyRead();
+    void onFinished();
+    bool acceptHead();
+    void drain();
+    void fail(Outcome outcome, const QString& reason);
+    void end(Outcome outcome);
+    void dropReply();
+
+    QNetworkAccessManager& m_manager;
+    BodySink& m_sink;
+    Validators m_validators;
+    Limits m_limits;
+    QNetworkReply* m_reply = nullptr; // owned; deleted in dropReply()
+    QTimer m_idle;
+    Head m_head;
+    bool m_headAccepted = false;
+    qint64 m_received = 0;
+    Outcome m_outcome = Outcome::Running;
+    QString m_failure;
+};
+
+} // namespace transfer
