@@ -167,6 +167,14 @@ private:
                     m_socket->write(data);
                 }
                 m_sent += piece;
+                if (r.pieceDelayMs > 0 && m_sent < r.body.size()) {
+                    m_stalled = true;
+                    QTimer::singleShot(r.pieceDelayMs, this, [this] {
+                        m_stalled = false;
+                        pump();
+                    });
+                    return;
+                }
                 continue;
             }
             if (r.endless) {

@@ -60,6 +60,7 @@ struct CannedResponse
     qint64 dropAfter = -1;     // close the connection after this many body bytes
     bool endless = false;      // after the body, keep sending filler until the peer goes
     int pieceSize = 16 * 1024; // body written in pieces of this size (= chunk size)
+    int pieceDelayMs = 0;      // pause after each piece (a slow but steady sender)
 
     static CannedResponse ok(QByteArray body);
     static CannedResponse withStatus(int status, QByteArray body);

@@ -3,6 +3,7 @@
 
 #include "UpdaterTestKit.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSslKey>
 #include <QTimer>
@@ -19,8 +20,8 @@ class DownloadFileTest : public QObject
 private slots:
     void progressSequence_data();
     void progressSequence();
-    void noLengthNoPercentage_data();
-    void noLengthNoPercentage();
+    void noLengthIsRefused_data();
+    void noLengthIsRefused();
     void emptyBodyReplacesWithEmptyFile();
     void shorterReplacementLeavesNoTail();
     void failureKeepsOldFile_data();
@@ -36,6 +37,7 @@ private slots:
     void blankLocalNameDoesNothing();
     void redirectIsFollowed();
     void requestHeadersAndConnectionReuse();
+    void steadyTrickleOutlastsTheTimeout();
     void quitDuringWaitKeepsOldFile();
     void httpsTrustedWorksButNeverDowngrades();
 };
@@ -72,13 +74,14 @@ void DownloadFileTest::progressSequence()
     QCOMPARE(site.game.read(u"x.dat"_s), body);
 }
 
-void DownloadFileTest::noLengthNoPercentage_data()
+void DownloadFileTest::noLengthIsRefused_data()
 {
     QTest::addColumn<int>("framing");
     QTest::newRow("chunked") << int(CannedResponse::Framing::Chunked);
+    QTest::newRow("closed at end") << int(CannedResponse::Framing::CloseDelimited);
 }
 
-void DownloadFileTest::noLengthNoPercentage()
+void DownloadFileTest::noLengthIsRefused()
 {
     QFETCH(int, framing);
     kit::Site site;
@@ -89,9 +92,11 @@ void DownloadFileTest::noLengthNoPercentage()
     response.pieceSize = 7000;
     site.serve(u"x.dat"_s, response);
 
-    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
+    // Whole or cut short, the client cannot tell: the old file stays.
+    QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
     QCOMPARE(site.view.values(Field::Label4), QStringList());
-    QCOMPARE(site.game.read(u"x.dat"_s), body);
+    QCOMPARE(site.view.current(Field::L3), u"Failed To Download x.dat!"_s);
+    QCOMPARE(site.game.read(u"x.dat"_s), kit::pattern(300000, 9));
 }
 
 void DownloadFileTest::emptyBodyReplacesWithEmptyFile()
@@ -288,6 +293,23 @@ void DownloadFileTest::requestHeadersAndConnectionReuse()
     QCOMPARE(first.method, "GET"_ba);
     QCOMPARE(first.header("User-Agent"), QByteArray("Quorvane/" QV_VERSION_STRING));
     QCOMPARE(site.server.connectionCount(), 1);
+}
+
+// Bytes that keep coming, however slowly, keep a transfer alive: the time-out
+// counts silence, not the length of the whole transfer.
+void DownloadFileTest::steadyTrickleOutlastsTheTimeout()
+{
+    kit::Site site;
+    const QByteArray body = kit::pattern(8 * 2048, 5);
+    CannedResponse trickle = CannedResponse::ok(body);
+    trickle.pieceSize = 2048;
+    trickle.pieceDelayMs = int(kit::ShortTimeout.count() * 2 / 5);
+    site.serve(u"x.dat"_s, trickle);
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
+    QVERIFY(took.elapsed() > 2 * kit::ShortTimeout.count());
+    QCOMPARE(site.game.read(u"x.dat"_s), body);
 }
 
 void DownloadFileTest::quitDuringWaitKeepsOldFile()

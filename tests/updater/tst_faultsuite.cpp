@@ -89,6 +89,12 @@ void FaultSuite::unusableManifest_data()
         << CannedResponse::ok(manifestText(u"1.1"_s, {}, u"99999999999"_s)) << false;
     QTest::newRow("Max above a million")
         << CannedResponse::ok(manifestText(u"1.1"_s, {}, u"1000001"_s)) << false;
+    // Stops at 16 MiB instead of reading the promised gigabyte.
+    CannedResponse huge = CannedResponse::ok(RemoteManifest);
+    huge.declaredLength = qint64(1) << 30;
+    huge.endless = true;
+    huge.pieceSize = 256 * 1024;
+    QTest::newRow("manifest past 16 MiB") << huge << false;
 }
 
 void FaultSuite::unusableManifest()
@@ -150,6 +156,20 @@ void FaultSuite::failingGameFile_data()
     stall.stallAfter = 1500;
     QTest::newRow("stall mid-body") << stall;
     QTest::newRow("redirect loop") << CannedResponse::redirect("/site/a.dat", 307);
+    // Bodies that must not count as the file.
+    QTest::newRow("206 partial") << CannedResponse::withStatus(206, "part");
+    QTest::newRow("204 no content") << CannedResponse::withStatus(204, QByteArray());
+    CannedResponse gzip = CannedResponse::ok(kit::pattern(5000, 2));
+    gzip.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    QTest::newRow("gzip coded") << gzip;
+    CannedResponse closed = CannedResponse::ok(kit::pattern(5000, 2));
+    closed.framing = CannedResponse::Framing::CloseDelimited;
+    QTest::newRow("no length, ended by closing") << closed;
+    CannedResponse chunkedCut = CannedResponse::ok(kit::pattern(5000, 2));
+    chunkedCut.framing = CannedResponse::Framing::Chunked;
+    chunkedCut.pieceSize = 1000;
+    chunkedCut.dropAfter = 3000;
+    QTest::newRow("chunked, cut between chunks") << chunkedCut;
 }
 
 void FaultSuite::failingGameFile()

@@ -18,6 +18,8 @@ class UpdaterRules : public QObject
     Q_OBJECT
 
 private slots:
+    void connectionsSetting_data();
+    void connectionsSetting();
     void getIniOfMissingFileIsEmptyAndCreatesNothing();
     void getIniCutsAtCharacterBoundary_data();
     void getIniCutsAtCharacterBoundary();
@@ -242,6 +244,27 @@ void UpdaterRules::unsafeEntries()
     QFETCH(QString, fileName);
     QFETCH(bool, unsafe);
     QCOMPARE(updaterules::isUnsafeEntry(filePath, fileName), unsafe);
+}
+
+void UpdaterRules::connectionsSetting_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("connections");
+    QTest::newRow("missing") << QString() << 4;
+    QTest::newRow("one") << u"1"_s << 1;
+    QTest::newRow("sixteen, blanks around") << u" 16 "_s << 16;
+    QTest::newRow("zero") << u"0"_s << 4;
+    QTest::newRow("seventeen") << u"17"_s << 4;
+    QTest::newRow("signed") << u"+3"_s << 4;
+    QTest::newRow("hex") << u"&H8"_s << 4;
+    QTest::newRow("fraction") << u"2.5"_s << 4;
+}
+
+void UpdaterRules::connectionsSetting()
+{
+    QFETCH(QString, text);
+    QFETCH(int, connections);
+    QCOMPARE(UpdateSession::connectionsFrom(text), connections);
 }
 
 void UpdaterRules::entryCount_data()

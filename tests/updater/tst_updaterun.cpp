@@ -4,6 +4,7 @@
 #include "UpdaterTestKit.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTimer>
 #include <QtTest>
 
@@ -34,6 +35,9 @@ private slots:
     void olderRemoteVersionIsInstalled();
     void incompleteUpdateIsNotInstalled();
     void unwritableGameFileLeavesUpdateIncomplete();
+    void parallelTextsKeepManifestOrder();
+    void passingFailuresAreRetried_data();
+    void passingFailuresAreRetried();
 };
 
 void UpdateRunTest::missingUpdaterIniIsCreated()
@@ -390,6 +394,103 @@ void UpdateRunTest::unwritableGameFileLeavesUpdateIncomplete()
     QVERIFY(l3.contains(u"Downloaded c.dat!"_s));
     QCOMPARE(site.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
     QCOMPARE(site.game.snapshot(), before);
+}
+
+namespace {
+
+// Six files that finish out of order when fetched side by side: early ones
+// stall, later ones are quick; one is up to date and one fails.
+void serveMixedSite(kit::Site& site, int connections)
+{
+    site.configure();
+    site.game.write(u"Updater.ini"_s, "[UPDATER]\r\nWebSite="_ba + site.siteUrl().toUtf8() +
+                                          "\r\nConnections="_ba + QByteArray::number(connections) +
+                                          "\r\n"_ba);
+    QList<ManifestEntry> installed;
+    QList<ManifestEntry> remote;
+    for (int n = 1; n <= 6; ++n) {
+        const QString name = u"f%1.dat"_s.arg(n);
+        installed.append({name, u"1"_s, u"data"_s});
+        remote.append({name, n == 4 ? u"1"_s : u"2"_s, u"data"_s});
+        CannedResponse response = CannedResponse::ok(kit::pattern(3000 * n, char(n)));
+        response.pieceSize = 1500;
+        if (n <= 2) {
+            response.stallAfter = 1500;
+            response.stallForMs = 300 / n;
+        }
+        site.serve(name, response);
+    }
+    site.serve(u"f5.dat"_s, CannedResponse::withStatus(404, "gone"));
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, installed));
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, remote));
+}
+
+} // namespace
+
+void UpdateRunTest::parallelTextsKeepManifestOrder()
+{
+    kit::Site oneAtATime;
+    serveMixedSite(oneAtATime, 1);
+    oneAtATime.run();
+    kit::Site sideBySide;
+    serveMixedSite(sideBySide, 4);
+    sideBySide.run();
+
+    QCOMPARE(sideBySide.view.log(), oneAtATime.view.log());
+    QVERIFY(sideBySide.view.log().contains(u"L3=Failed To Download f5.dat!"_s));
+    QCOMPARE(sideBySide.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
+    // Side by side really overlapped: several connections carried the files.
+    QSet<int> connections;
+    for (const auto& request : sideBySide.server.requests())
+        connections.insert(request.connection);
+    QVERIFY(connections.size() >= 3);
+}
+
+void UpdateRunTest::passingFailuresAreRetried_data()
+{
+    QTest::addColumn<CannedResponse>("failure");
+    QTest::addColumn<int>("failures"); // before the file is served whole
+    QTest::addColumn<int>("requests"); // of the file in all
+    QTest::addColumn<bool>("installed");
+
+    const CannedResponse unavailable = CannedResponse::withStatus(503, "busy");
+    CannedResponse cut = CannedResponse::ok(kit::pattern(4000, 1));
+    cut.dropAfter = 1000;
+    QTest::newRow("503 once") << unavailable << 1 << 2 << true;
+    QTest::newRow("503 twice") << unavailable << 2 << 3 << true;
+    QTest::newRow("503 three times") << unavailable << 3 << 3 << false;
+    QTest::newRow("connection cut twice") << cut << 2 << 3 << true;
+    QTest::newRow("404 never retried")
+        << CannedResponse::withStatus(404, "gone") << 1 << 1 << false;
+    QTest::newRow("403 never retried") << CannedResponse::withStatus(403, "no") << 1 << 1 << false;
+}
+
+void UpdateRunTest::passingFailuresAreRetried()
+{
+    QFETCH(CannedResponse, failure);
+    QFETCH(int, failures);
+    QFETCH(int, requests);
+    QFETCH(bool, installed);
+    kit::Site site;
+    site.inet.setRetryDelays({std::chrono::milliseconds(20), std::chrono::milliseconds(40)});
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, QString()}}));
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}}));
+    const QByteArray body = kit::pattern(4000, 1);
+    site.serve(u"a.dat"_s, failure);
+    int seen = 0;
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path == kit::Site::sitePath(u"a.dat"_s) && ++seen > failures)
+            site.serve(u"a.dat"_s, body);
+    });
+
+    site.run();
+    QCOMPARE(site.requests(u"a.dat"_s), requests);
+    QCOMPARE(site.view.values(Field::L3).count(u"Retrying a.dat..."_s),
+             installed ? failures : requests - 1);
+    QCOMPARE(site.game.exists(u"a.dat"_s), installed);
+    QCOMPARE(site.view.current(Field::L2),
+             installed ? u"Updated To Version 1.1!"_s : u"Update Incomplete, Please Try Again!"_s);
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)

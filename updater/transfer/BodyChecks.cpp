@@ -15,7 +15,28 @@ std::optional<QString> SizeLimit::feed(const char*, qint64 size)
     return std::nullopt;
 }
 
-HeadVerdict judgeHead(const QNetworkReply& reply)
+namespace {
+
+// Qt 6.4 keeps the headers of a redirect response and joins the final
+// response's to them ("0, 5"): after a redirect the last value is the final
+// response's. Otherwise repeated values must all agree.
+std::optional<qint64> declaredLength(const QByteArray& header, bool redirected)
+{
+    const QList<QByteArray> values = header.split(',');
+    std::optional<qint64> length;
+    for (qsizetype i = redirected ? values.size() - 1 : 0; i < values.size(); ++i) {
+        bool ok = false;
+        const qlonglong value = values.at(i).trimmed().toLongLong(&ok);
+        if (!ok || value < 0 || (length && *length != value))
+            return std::nullopt;
+        length = value;
+    }
+    return length;
+}
+
+} // namespace
+
+HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected)
 {
     HeadVerdict verdict;
     verdict.head.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -31,13 +52,12 @@ HeadVerdict judgeHead(const QNetworkReply& reply)
     }
     const QByteArray length = reply.rawHeader("Content-Length").trimmed();
     if (!length.isEmpty()) {
-        bool ok = false;
-        const qlonglong value = length.toLongLong(&ok);
-        if (!ok || value < 0) {
-            verdict.refusal = u"unusable Content-Length"_s;
+        const std::optional<qint64> value = declaredLength(length, redirected);
+        if (!value) {
+            verdict.refusal = u"unusable Content-Length "_s + QString::fromLatin1(length);
             return verdict;
         }
-        verdict.head.declaredLength = value;
+        verdict.head.declaredLength = *value;
     }
     return verdict;
 }
@@ -51,9 +71,7 @@ std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qi
     }
     if (reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
         return std::nullopt;
-    if (reply.rawHeader("Transfer-Encoding").toLower().contains("chunked"))
-        return std::nullopt;
-    return u"no length and no end marker: the body may be cut short"_s;
+    return u"no Content-Length: the body may be cut short"_s;
 }
 
 } // namespace transfer

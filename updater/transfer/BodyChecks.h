@@ -50,18 +50,20 @@ struct Head
 };
 
 // The head of `reply` if its body may become a file: status 200 and no
-// content coding. Otherwise the reason.
+// content coding. Otherwise the reason. `redirected`: the reply followed a
+// redirect on its way.
 struct HeadVerdict
 {
     Head head;
     std::optional<QString> refusal;
 };
-HeadVerdict judgeHead(const QNetworkReply& reply);
+HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected);
 
 // After the transfer reported a clean end: the body is complete only when its
-// length matches the declared one or, without one, when the framing marks an
-// end (a chunked body's last chunk, an HTTP/2 stream's end). A body that ends
-// only because the connection closed may be cut short and is refused.
+// length matches the declared one or, without one, when an HTTP/2 stream
+// ended. Over HTTP/1.1 Qt reports a chunked body cut at a chunk boundary as
+// complete now and then, just like a body ended by closing the connection,
+// so neither proves the file whole and both are refused.
 std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received);
 
 } // namespace transfer

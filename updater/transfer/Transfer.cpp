@@ -59,7 +59,10 @@ void Transfer::start(const QNetworkRequest& request)
             m_idle.start(m_limits.inactivity);
     };
     connect(m_reply, &QNetworkReply::metaDataChanged, this, touch);
-    connect(m_reply, &QNetworkReply::redirected, this, touch);
+    connect(m_reply, &QNetworkReply::redirected, this, [this, touch] {
+        m_redirected = true;
+        touch();
+    });
     connect(m_reply, &QNetworkReply::encrypted, this, touch);
     connect(m_reply, &QNetworkReply::readyRead, this, [this, touch] {
         touch();
@@ -88,7 +91,7 @@ bool Transfer::acceptHead()
 {
     if (m_headAccepted)
         return true;
-    const HeadVerdict verdict = judgeHead(*m_reply);
+    const HeadVerdict verdict = judgeHead(*m_reply, m_redirected);
     m_head = verdict.head;
     if (verdict.refusal) {
         fail(m_head.status == 200 ? Outcome::Refused : Outcome::HttpError, *verdict.refusal);

@@ -94,6 +94,7 @@ private:
     QTimer m_idle;
     Head m_head;
     bool m_headAccepted = false;
+    bool m_redirected = false;
     qint64 m_received = 0;
     Outcome m_outcome = Outcome::Running;
     QString m_failure;

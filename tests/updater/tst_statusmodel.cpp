@@ -1,0 +1,63 @@
+// The window's status model: every text is announced, frames are paced.
+
+#include "StatusModel.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+class StatusModelTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void burstBecomesOneFrameWithTheLatestTexts();
+    void steadyStreamIsPacedToTheFrame();
+};
+
+void StatusModelTest::burstBecomesOneFrameWithTheLatestTexts()
+{
+    StatusModel model(33ms);
+    QSignalSpy texts(&model, &StatusModel::textSet);
+    QSignalSpy frames(&model, &StatusModel::frameReady);
+    for (int n = 1; n <= 1000; ++n) {
+        model.setL3(u"Downloading File %1 Of 1000"_s.arg(n));
+        model.setLabel4(u"%1%"_s.arg(n % 101));
+    }
+    model.setContinueEnabled(true);
+    QCOMPARE(texts.count(), 2000);
+    QCOMPARE(texts.at(1998).at(1).toString(), u"Downloading File 1000 Of 1000"_s);
+    QCOMPARE(frames.count(), 0); // nothing painted inside the burst
+    QVERIFY(frames.wait(2000));
+    QTest::qWait(100);
+    QCOMPARE(frames.count(), 1);
+    QCOMPARE(model.text(StatusModel::Field::L3), u"Downloading File 1000 Of 1000"_s);
+    QCOMPARE(model.text(StatusModel::Field::Label4), u"91%"_s);
+    QVERIFY(model.continueEnabled());
+}
+
+void StatusModelTest::steadyStreamIsPacedToTheFrame()
+{
+    StatusModel model(50ms);
+    QSignalSpy frames(&model, &StatusModel::frameReady);
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    while (clock.elapsed() < 500) {
+        model.setL2(QString::number(++sent));
+        QTest::qWait(2);
+    }
+    const qint64 elapsed = clock.elapsed();
+    QTest::qWait(120);
+    QVERIFY(sent > 50);
+    // A slow machine paints less often, never more.
+    QVERIFY2(frames.count() <= elapsed / 50 + 2, qPrintable(QString::number(frames.count())));
+    QVERIFY(frames.count() >= 2);
+    QCOMPARE(model.text(StatusModel::Field::L2), QString::number(sent));
+}
+
+QTEST_GUILESS_MAIN(StatusModelTest)
+#include "tst_statusmodel.moc"
