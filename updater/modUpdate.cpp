@@ -51,7 +51,7 @@ bool fileExists(const QString& name)
 QString readText(const profile::ParsedFile& file, QByteArrayView section, QByteArrayView key)
 {
     const std::optional<QByteArray> raw = file.value(section, key);
-    return raw ? modINI::valueText(*raw) : QString();
+    return raw ? modINI::valueText(*raw, file.encoding()) : QString();
 }
 
 ManifestEntry readEntry(const profile::ParsedFile& file, std::int32_t n)
