@@ -103,12 +103,8 @@ private slots:
     void textConveniences();
     void writeReadBackAgreesWithGrammar_data();
     void writeReadBackAgreesWithGrammar();
-    void fileKeepsItsEncoding_data();
-    void fileKeepsItsEncoding();
-    void batchWritesAllOrNothing_data();
-    void batchWritesAllOrNothing();
-    void failedReplacementReachesCaller_data();
-    void failedReplacementReachesCaller();
+    void textWritesAllOrNothingInTheFilesEncoding_data();
+    void textWritesAllOrNothingInTheFilesEncoding();
 
 private:
     QString file(const QString& name = u"test.ini"_s) const { return m_dir.filePath(name); }
@@ -685,140 +681,78 @@ void TestProfileFile::writeReadBackAgreesWithGrammar()
     QCOMPARE(profile::readValue(file(), "S", "after"), std::optional<QByteArray>("3"));
 }
 
-// Text crosses in the file's own encoding; lines not written stay as they are.
-void TestProfileFile::fileKeepsItsEncoding_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QString>("read");     // value of (CONFIG, Server) as text
-    QTest::addColumn<QString>("written");  // then written back
-    QTest::addColumn<QByteArray>("after"); // empty: the write fails, file unchanged
-
-    const QByteArray latin1 = "[CONFIG]\r\nServer=caf\xE9.example\r\nPort=7000\r\n";
-    QTest::newRow("latin-1 unchanged")
-        << latin1 << u"caf\u00e9.example"_s << u"caf\u00e9.example"_s << latin1;
-    QTest::newRow("latin-1 edited") << latin1 << u"caf\u00e9.example"_s << u"cr\u00e8me"_s
-                                    << "[CONFIG]\r\nServer=cr\xE8me\r\nPort=7000\r\n"_ba;
-    QTest::newRow("windows-1252 beyond latin-1")
-        << "[CONFIG]\nServer=\x80\x99\x8C\n"_ba << u"\u20ac\u2122\u0152"_s << u"\u0160\u2026"_s
-        << "[CONFIG]\nServer=\x8A\x85\n"_ba;
-    const QByteArray undefined = "[CONFIG]\nServer=\x81\x8D\x8F\x90\x9D\n";
-    QTest::newRow("bytes windows-1252 leaves undefined")
-        << undefined << u"\u0081\u008d\u008f\u0090\u009d"_s << u"\u0081\u008d\u008f\u0090\u009d"_s
-        << undefined;
-    // One byte that is not UTF-8 makes the whole file 8-bit, UTF-8 look-alikes included.
-    const QByteArray mixed = "[CONFIG]\nServer=caf\xC3\xA9\n[X]\nName=\xE9t\xE9\n";
-    QTest::newRow("mixed") << mixed << u"caf\u00c3\u00a9"_s << u"caf\u00c3\u00a9"_s << mixed;
-    QTest::newRow("utf-8") << "[CONFIG]\nServer=caf\xC3\xA9\n"_ba << u"caf\u00e9"_s
-                           << u"\u4e16\u754c"_s << "[CONFIG]\nServer=\xE4\xB8\x96\xE7\x95\x8C\n"_ba;
-    QTest::newRow("utf-8 by its byte-order mark")
-        << "\xEF\xBB\xBF[CONFIG]\nServer=x\n"_ba << u"x"_s << u"\u00e9"_s
-        << "\xEF\xBB\xBF[CONFIG]\nServer=\xC3\xA9\n"_ba;
-    QTest::newRow("character latin-1 cannot hold")
-        << latin1 << u"caf\u00e9.example"_s << u"\u4e16\u754c.example"_s << QByteArray();
-    QTest::newRow("lone surrogate in utf-8")
-        << "[CONFIG]\nServer=x\n"_ba << u"x"_s << QString(QChar(0xD800)) << QByteArray();
-}
-
-void TestProfileFile::fileKeepsItsEncoding()
-{
-    QFETCH(QByteArray, before);
-    QFETCH(QString, read);
-    QFETCH(QString, written);
-    QFETCH(QByteArray, after);
-
-    QVERIFY(writeAll(file(), before));
-    QCOMPARE(profile::readString(file(), u"config"_s, u"SERVER"_s), std::optional(read));
-    const profile::WriteResult r = profile::writeString(file(), u"CONFIG"_s, u"Server"_s, written);
-    if (after.isEmpty()) {
-        QVERIFY(!r.ok);
-        QVERIFY2(r.error.contains(u"cannot hold"_s), qPrintable(r.error));
-        QVERIFY2(r.error.contains(QDir::toNativeSeparators(file())), qPrintable(r.error));
-        QCOMPARE(readAll(file()), before);
-    } else {
-        QVERIFY2(r.ok, qPrintable(r.error));
-        QCOMPARE(readAll(file()), after);
-        QCOMPARE(profile::readString(file(), u"CONFIG"_s, u"Server"_s), std::optional(written));
-    }
-}
-
-// Several keys, one read and one replacement: every entry or none.
-void TestProfileFile::batchWritesAllOrNothing_data()
+// Text crosses in the file's own encoding, and several keys are written in one
+// save: all of them, or none when one cannot be written or the save fails.
+void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding_data()
 {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QList<profile::Entry>>("entries");
+    QTest::addColumn<bool>("replacementFails");
     QTest::addColumn<QByteArray>("after"); // empty: the write fails, file unchanged
 
-    const auto six = [](const QString& fourth) {
-        return QList<profile::Entry>{
-            {u"CONFIG"_s, u"Server"_s, u"s"_s}, {u"CONFIG"_s, u"Port"_s, u"1"_s},
-            {u"CONFIG"_s, u"Skin"_s, u"k"_s},   {u"CONFIG"_s, u"Music"_s, fourth},
-            {u"CONFIG"_s, u"Sound"_s, u"0"_s},  {u"CONFIG"_s, u"TitleBGM"_s, u"t.mid"_s}};
+    const QByteArray latin1 = "[CONFIG]\r\nServer=caf\xE9.example\r\nPort=7000\r\n";
+    const auto server = [](const QString& value) {
+        return QList<profile::Entry>{{u"CONFIG"_s, u"Server"_s, value}};
     };
-    const QByteArray latin1 = ";\xE9\n[CONFIG]\nServer=old\nMusic=1\n";
-    QTest::newRow("six into a new file")
-        << QByteArray() << six(u"1"_s)
-        << "[CONFIG]\r\nServer=s\r\nPort=1\r\nSkin=k\r\nMusic=1\r\nSound=0\r\nTitleBGM=t.mid\r\n"_ba;
-    QTest::newRow("six into latin-1")
-        << latin1 << six(u"\u00e9"_s)
-        << ";\xE9\n[CONFIG]\nServer=s\nMusic=\xE9\nPort=1\nSkin=k\nSound=0\nTitleBGM=t.mid\n"_ba;
-    QTest::newRow("fourth refused") << latin1 << six(u"a\nb"_s) << QByteArray();
-    QTest::newRow("fourth cannot be held") << latin1 << six(u"\u4e16"_s) << QByteArray();
-    QTest::newRow("sections in the order written")
-        << "[A]\nx=1\n"_ba
-        << QList<profile::Entry>{{u"B"_s, u"k"_s, u"1"_s},
-                                 {u"A"_s, u"y"_s, u"2"_s},
-                                 {u"C"_s, u"k"_s, u"3"_s},
-                                 {u"b"_s, u"K"_s, u"4"_s}}
-        << "[A]\nx=1\ny=2\n[B]\nk=4\n[C]\nk=3\n"_ba;
+    const auto six = [](const QString& fourth) {
+        QList<profile::Entry> all;
+        for (const QString& key :
+             {u"Server"_s, u"Port"_s, u"Skin"_s, u"Music"_s, u"Sound"_s, u"TitleBGM"_s})
+            all.append({u"CONFIG"_s, key, key == u"Music"_s ? fourth : u"1"_s});
+        return all;
+    };
+    QTest::newRow("latin-1 unchanged")
+        << latin1 << server(u"caf\u00e9.example"_s) << false << latin1;
+    // ICU maps the bytes Windows-1252 leaves undefined to C1 controls, as Windows does.
+    const QByteArray cp1252 = "[S]\nk=\x80\x8A\x81\x8D\x8F\x90\x9D\n";
+    QTest::newRow("windows-1252 unchanged")
+        << cp1252 << QList<profile::Entry>{{u"S"_s, u"k"_s, u"\u20ac\u0160\x81\x8d\x8f\x90\x9d"_s}}
+        << false << cp1252;
+    QTest::newRow("latin-1 edited") << latin1 << six(u"\u2026\u00e8"_s) << false
+                                    << "[CONFIG]\r\nServer=1\r\nPort=1\r\nSkin=1\r\nMusic=\x85\xE8"
+                                       "\r\nSound=1\r\nTitleBGM=1\r\n"_ba;
+    // One byte that is not UTF-8 makes the whole file 8-bit, UTF-8 look-alikes included.
+    const QByteArray mixed = "[CONFIG]\nServer=caf\xC3\xA9\n[X]\nName=\xE9t\xE9\n";
+    QTest::newRow("mixed") << mixed << server(u"caf\u00c3\u00a9"_s) << false << mixed;
+    QTest::newRow("utf-8") << "[CONFIG]\nServer=caf\xC3\xA9\n"_ba << server(u"\u4e16"_s) << false
+                           << "[CONFIG]\nServer=\xE4\xB8\x96\n"_ba;
+    QTest::newRow("fourth cannot be held") << latin1 << six(u"\u4e16"_s) << false << QByteArray();
+    QTest::newRow("fourth refused") << latin1 << six(u"a\nb"_s) << false << QByteArray();
+    QTest::newRow("replacement fails") << latin1 << six(u"1"_s) << true << QByteArray();
+    QTest::newRow("replacement of a new file fails")
+        << QByteArray() << six(u"1"_s) << true << QByteArray();
 }
 
-void TestProfileFile::batchWritesAllOrNothing()
+void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding()
 {
     QFETCH(QByteArray, before);
     QFETCH(QList<profile::Entry>, entries);
+    QFETCH(bool, replacementFails);
     QFETCH(QByteArray, after);
-
     if (!before.isEmpty())
         QVERIFY(writeAll(file(), before));
-    const profile::WriteResult r = profile::writeStrings(file(), entries);
-    QCOMPARE(r.ok, !after.isEmpty());
-    QCOMPARE(readAll(file()), after.isEmpty() ? before : after);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
-             before.isEmpty() && after.isEmpty() ? QStringList() : QStringList{u"test.ini"_s});
-}
+    const QStringList filesBefore = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
 
-// The last step of a save, the replacement, fails as on a full disk: the
-// caller hears why and the file, the folder and later reads stay as they were.
-void TestProfileFile::failedReplacementReachesCaller_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::newRow("existing file") << "[CONFIG]\r\nServer=old\r\n"_ba;
-    QTest::newRow("new file") << QByteArray();
-}
-
-void TestProfileFile::failedReplacementReachesCaller()
-{
-    QFETCH(QByteArray, before);
-    if (!before.isEmpty())
-        QVERIFY(writeAll(file(), before));
-    const QStringList entriesBefore = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
-
-    QByteArray onDiskAtReplace = "not called";
+    QByteArray onDiskAtReplace;
     const profile::ReplaceStep diskFull = [&](QSaveFile& finished) {
         onDiskAtReplace = readAll(file());
         finished.cancelWriting();
         return u"No space left on device"_s;
     };
-    const profile::WriteResult r = profile::writeStrings(
-        file(), {{u"CONFIG"_s, u"Server"_s, u"new"_s}, {u"CONFIG"_s, u"Port"_s, u"1"_s}}, diskFull);
-    QVERIFY(!r.ok);
-    QCOMPARE(r.error,
-             u"Cannot save %1: No space left on device"_s.arg(QDir::toNativeSeparators(file())));
-    // Nothing was written in place before the step that failed.
-    QCOMPARE(onDiskAtReplace, before);
-    QCOMPARE(readAll(file()), before);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), entriesBefore);
-    QCOMPARE(profile::readString(file(), u"CONFIG"_s, u"Port"_s), std::nullopt);
+    const profile::WriteResult r =
+        profile::writeStrings(file(), entries, replacementFails ? diskFull : nullptr);
+    QCOMPARE(r.ok, !after.isEmpty());
+    QCOMPARE(readAll(file()), r.ok ? after : before);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+             r.ok ? QStringList{u"test.ini"_s} : filesBefore);
+    if (replacementFails) {
+        QCOMPARE(onDiskAtReplace, before); // nothing was written in place
+        QCOMPARE(r.error, u"Cannot save %1: No space left on device"_s.arg(
+                              QDir::toNativeSeparators(file())));
+    }
+    for (const profile::Entry& e : std::as_const(entries)) {
+        QCOMPARE(profile::readString(file(), e.section, e.key) == e.value, r.ok);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProfileFile)

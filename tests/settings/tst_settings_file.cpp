@@ -121,47 +121,6 @@ private slots:
                  "server=new\nSkin=dark\nMusic=2\nSound=1\nTitleBGM=a.mp3\n; end\n[Z]\nq=1\n"_ba);
     }
 
-    // The six keys in one save, each in the file's own encoding.
-    void saveIsAllOrNothingInTheFilesEncoding_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QString>("server");
-        QTest::addColumn<QString>("titleMusic");
-        QTest::addColumn<QByteArray>("after"); // empty: the save fails, file unchanged
-
-        const QByteArray latin1 = "[CONFIG]\r\nServer=caf\xE9.example\r\nPort=7000\r\nSkin=d\r\n"
-                                  "Music=1\r\nSound=0\r\nTitleBGM=th\xE8me.mid\r\n";
-        QTest::newRow("latin-1 unchanged")
-            << latin1 << u"caf\u00e9.example"_s << u"th\u00e8me.mid"_s << latin1;
-        QTest::newRow("latin-1 edited") << latin1 << u"cr\u00e8me"_s << u"\u00e9t\u00e9.mid"_s
-                                        << "[CONFIG]\r\nServer=cr\xE8me\r\nPort=7000\r\nSkin=d\r\n"
-                                           "Music=1\r\nSound=0\r\nTitleBGM=\xE9t\xE9.mid\r\n"_ba;
-        QTest::newRow("sixth key cannot be held")
-            << latin1 << u"new"_s << u"\u66f2.mid"_s << QByteArray();
-    }
-
-    void saveIsAllOrNothingInTheFilesEncoding()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QString, server);
-        QFETCH(QString, titleMusic);
-        QFETCH(QByteArray, after);
-        QVERIFY(writeBytes(config(), before));
-
-        gamesettings::Settings s = gamesettings::load(folder());
-        QCOMPARE(s.server, u"caf\u00e9.example"_s);
-        QCOMPARE(s.titleMusic, u"th\u00e8me.mid"_s);
-        s.server = server;
-        s.titleMusic = titleMusic;
-        const profile::WriteResult result = gamesettings::save(folder(), s);
-        QCOMPARE(result.ok, !after.isEmpty());
-        QCOMPARE(readBytes(config()), after.isEmpty() ? before : after);
-        if (!result)
-            QVERIFY2(result.error.contains(u"\"TitleBGM\" has characters"_s) &&
-                         result.error.contains(u"cannot hold"_s),
-                     qPrintable(result.error));
-    }
-
     void saveFailureGivesItsReason()
     {
         // The "game folder" is a plain file, so no settings file can exist inside it.
