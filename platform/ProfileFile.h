@@ -1,16 +1,22 @@
 #pragma once
 
 // Portable profile files ("[Section]" headers and "Key=Value" lines), read and
-// written one value at a time with the behaviour the game's own profile
-// functions show. Files are handled as bytes: text is UTF-8, but lines a write
-// does not touch stay byte for byte whatever their encoding.
+// written with the behaviour the game's own profile functions show. Files are
+// handled as bytes, so lines a write does not touch stay byte for byte; text
+// crosses in the file's own encoding (ProfileText.h).
+
+#include "ProfileText.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QSaveFile;
 
 namespace profile {
 
@@ -45,10 +51,30 @@ std::optional<QByteArray> readValue(const QString& path, QByteArrayView section,
 WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayView key,
                        QByteArrayView value);
 
-// Text conveniences over the byte API: UTF-8 in and out.
+// The last step of a save: the finished temporary file takes the place of
+// the old one. Returns why that failed, or an empty string; after a failure
+// the temporary file is discarded and the old file stays. Empty means
+// QSaveFile's own commit; tests pass a step that fails.
+using ReplaceStep = std::function<QString(QSaveFile& finished)>;
+
+// Text over the byte API, in the file's own encoding: names and values are
+// converted with it, and a text the encoding cannot hold is a failed write.
 std::optional<QString> readString(const QString& path, const QString& section, const QString& key);
 WriteResult writeString(const QString& path, const QString& section, const QString& key,
                         const QString& value);
+
+// One value of a batch write.
+struct Entry
+{
+    QString section;
+    QString key;
+    QString value;
+};
+
+// Sets every entry, in order, with one read of the file and one replacement:
+// all are written or, when any of them is refused or the save fails, none.
+WriteResult writeStrings(const QString& path, const QList<Entry>& entries,
+                         const ReplaceStep& replace = {});
 
 // One parse of one file, for reading many values without checking the file
 // again for each: every value comes from the file as it was when readFile()
@@ -58,15 +84,20 @@ class ParsedFile
 {
 public:
     ParsedFile() = default;
-    explicit ParsedFile(std::shared_ptr<const syntax::Index> index);
+    explicit ParsedFile(std::shared_ptr<const syntax::Index> index,
+                        Encoding encoding = Encoding::Utf8);
 
     // True when the file was read (it may still hold no values).
     bool isValid() const { return m_index != nullptr; }
     // As readValue(): names trimmed and matched without regard to ASCII case.
     std::optional<QByteArray> value(QByteArrayView section, QByteArrayView key) const;
+    // As readString(): the value decoded from the file's encoding.
+    std::optional<QString> text(const QString& section, const QString& key) const;
+    Encoding encoding() const { return m_encoding; }
 
 private:
     std::shared_ptr<const syntax::Index> m_index;
+    Encoding m_encoding = Encoding::Utf8;
 };
 
 // The file at `path` through the same cache readValue() uses: a fresh parse

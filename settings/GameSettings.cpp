@@ -5,9 +5,6 @@
 
 #include <QFileInfo>
 
-#include <array>
-#include <utility>
-
 using namespace Qt::StringLiterals;
 
 namespace gamesettings {
@@ -57,22 +54,19 @@ Settings load(const QString& gameFolder)
     return s;
 }
 
-profile::WriteResult save(const QString& gameFolder, const Settings& settings)
+profile::WriteResult save(const QString& gameFolder, const Settings& settings,
+                          const profile::ReplaceStep& replace)
 {
-    const std::array<std::pair<const QString&, QString>, 6> values{{
-        {kServer, settings.server},
-        {kPort, settings.port},
-        {kSkin, settings.skin},
-        {kMusic, switchToText(settings.music)},
-        {kSound, switchToText(settings.sound)},
-        {kTitleBgm, settings.titleMusic},
-    }};
-    for (const auto& [key, value] : values) {
-        auto result = modDAta::WriteINI(kSection, key, value, modDAta::settingsPath(gameFolder));
-        if (!result)
-            return result;
-    }
-    return profile::WriteResult::success();
+    return modDAta::WriteAll(kSection,
+                             {
+                                 {kServer, settings.server},
+                                 {kPort, settings.port},
+                                 {kSkin, settings.skin},
+                                 {kMusic, switchToText(settings.music)},
+                                 {kSound, switchToText(settings.sound)},
+                                 {kTitleBgm, settings.titleMusic},
+                             },
+                             modDAta::settingsPath(gameFolder), replace);
 }
 
 QString skinFolder(const QString& gameFolder)

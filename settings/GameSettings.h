@@ -39,9 +39,11 @@ QString switchToText(Switch state);
 // Six reads, each building the settings path anew.
 Settings load(const QString& gameFolder);
 
-// Six writes in the game's key order; stops at the first one that fails and
-// returns its reason.
-profile::WriteResult save(const QString& gameFolder, const Settings& settings);
+// The six keys in the game's order, written in one save: all of them or, on
+// failure, none, with the reason. `replace` is the save's last step (tests
+// only).
+profile::WriteResult save(const QString& gameFolder, const Settings& settings,
+                          const profile::ReplaceStep& replace = {});
 
 // Where the two file pickers open.
 QString skinFolder(const QString& gameFolder);

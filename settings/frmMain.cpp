@@ -246,7 +246,8 @@ gamesettings::Settings frmMain::shownSettings() const
 
 void frmMain::saveSettings()
 {
-    const profile::WriteResult result = gamesettings::save(m_gameFolder, shownSettings());
+    const profile::WriteResult result =
+        gamesettings::save(m_gameFolder, shownSettings(), m_replace);
     if (result) {
         m_dialogs->message(this, kTitle, u"Game settings saved."_s, QMessageBox::NoIcon);
         return;

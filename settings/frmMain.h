@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 
 class CommonDialog;
 class DialogHost;
@@ -31,6 +32,9 @@ public:
 
     void setVisible(bool visible) override;
 
+    // The last step of Apply's save; tests make it fail. Empty: the real one.
+    void setReplaceStep(profile::ReplaceStep step) { m_replace = std::move(step); }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -46,6 +50,7 @@ private:
     QString m_gameFolder;
     std::unique_ptr<DialogHost> m_ownDialogs;
     DialogHost* m_dialogs = nullptr;
+    profile::ReplaceStep m_replace;
     bool m_shown = false;
 
     QGroupBox* Frame1 = nullptr;

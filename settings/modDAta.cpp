@@ -20,4 +20,15 @@ profile::WriteResult WriteINI(const QString& section, const QString& key, const 
     return profile::writeString(path, section, key, value);
 }
 
+profile::WriteResult WriteAll(const QString& section,
+                              const QList<std::pair<QString, QString>>& values, const QString& path,
+                              const profile::ReplaceStep& replace)
+{
+    QList<profile::Entry> entries;
+    entries.reserve(values.size());
+    for (const auto& [key, value] : values)
+        entries.append({section, key, value});
+    return profile::writeStrings(path, entries, replace);
+}
+
 } // namespace modDAta

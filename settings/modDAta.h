@@ -1,12 +1,15 @@
 #pragma once
 
-// Access to the game's settings file "config.zcn": one value per call, the
-// file opened afresh every time so the game's own edits are never overwritten
-// by a stale copy.
+// Access to the game's settings file "config.zcn", opened afresh on every call
+// so the game's own edits are never overwritten by a stale copy. Text is read
+// and written in the file's own encoding.
 
 #include "ProfileFile.h"
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 namespace modDAta {
 
@@ -21,5 +24,11 @@ QString GetINI(const QString& section, const QString& key, const QString& path);
 // leaves the file as it was and says why.
 profile::WriteResult WriteINI(const QString& section, const QString& key, const QString& value,
                               const QString& path);
+
+// Sets every key of `values` in `section` of `path` in one save: all of them
+// or, when any fails, none. `replace` is the save's last step (tests only).
+profile::WriteResult WriteAll(const QString& section,
+                              const QList<std::pair<QString, QString>>& values, const QString& path,
+                              const profile::ReplaceStep& replace = {});
 
 } // namespace modDAta

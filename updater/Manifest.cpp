@@ -2,6 +2,7 @@
 
 #include "ProfileFile.h"
 #include "ProfileSyntax.h"
+#include "ProfileText.h"
 #include "UpdateRules.h"
 #include "modINI.h"
 
@@ -15,7 +16,7 @@ namespace {
 QString readText(const profile::ParsedFile& file, QByteArrayView section, QByteArrayView key)
 {
     const std::optional<QByteArray> raw = file.value(section, key);
-    return raw ? modINI::valueText(*raw) : QString();
+    return raw ? modINI::valueText(*raw, file.encoding()) : QString();
 }
 
 } // namespace
@@ -26,7 +27,8 @@ Manifest Manifest::parse(const QByteArray& bytes)
 {
     auto index =
         std::make_shared<const profile::syntax::Index>(profile::syntax::Index::parse(bytes));
-    return Manifest(std::make_shared<const profile::ParsedFile>(std::move(index)));
+    return Manifest(
+        std::make_shared<const profile::ParsedFile>(std::move(index), profile::encodingOf(bytes)));
 }
 
 Manifest Manifest::load(const QString& path)
@@ -68,7 +70,7 @@ QVector<ManifestEntry> Manifest::entries(std::int32_t count) const
         if (!name)
             continue;
         ManifestEntry entry;
-        entry.FileName = modINI::valueText(*name);
+        entry.FileName = modINI::valueText(*name, m_parse->encoding());
         entry.FileVersion = readText(*m_parse, "FILES", QByteArray("FileVersion" + number));
         entry.FilePath = readText(*m_parse, "FILES", QByteArray("FilePath" + number));
         list.append(std::move(entry));

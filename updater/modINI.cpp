@@ -2,6 +2,8 @@
 
 #include "ProfileFile.h"
 
+#include <algorithm>
+
 namespace modINI {
 
 QByteArray cutAtCharacterBoundary(const QByteArray& bytes, qsizetype limit)
@@ -15,18 +17,25 @@ QByteArray cutAtCharacterBoundary(const QByteArray& bytes, qsizetype limit)
     return bytes.left(end);
 }
 
-QString valueText(const QByteArray& raw)
+QString valueText(const QByteArray& raw, profile::Encoding encoding)
 {
-    return QString::fromUtf8(cutAtCharacterBoundary(raw, MaxValueBytes));
+    if (encoding == profile::Encoding::Utf8)
+        return QString::fromUtf8(cutAtCharacterBoundary(raw, MaxValueBytes));
+    // One byte per character in the 8-bit code page.
+    return profile::decode(
+        QByteArrayView(raw).first(std::min<qsizetype>(raw.size(), MaxValueBytes)), encoding);
 }
 
 QString GetINI(const QString& file, const QString& section, const QString& key)
 {
-    const std::optional<QByteArray> value =
-        profile::readValue(file, section.toUtf8(), key.toUtf8());
+    const profile::ParsedFile parsed = profile::readFile(file);
+    // Names in the file's encoding: one it cannot hold is not in the file.
+    const std::optional<QByteArray> s = profile::encode(section, parsed.encoding());
+    const std::optional<QByteArray> k = profile::encode(key, parsed.encoding());
+    const std::optional<QByteArray> value = s && k ? parsed.value(*s, *k) : std::nullopt;
     if (!value)
         return {};
-    return valueText(*value);
+    return valueText(*value, parsed.encoding());
 }
 
 bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file)

@@ -2,11 +2,13 @@
 
 // The updater's profile access: one value read or written at a time.
 
+#include "ProfileText.h"
+
 #include <QString>
 
 namespace modINI {
 
-// Longest value GetINI returns, in bytes of its UTF-8 form.
+// Longest value GetINI returns, in bytes of the file's encoding.
 inline constexpr int MaxValueBytes = 4999;
 
 // The value of `key` in `section` of `file`; empty when the file, section or
@@ -19,9 +21,10 @@ QString GetINI(const QString& file, const QString& section, const QString& key);
 bool WriteINI(const QString& section, const QString& key, const QString& value,
               const QString& file);
 
-// A value as GetINI returns it: cut to MaxValueBytes at a character boundary,
-// read as UTF-8. Every read of the updater goes through here.
-QString valueText(const QByteArray& raw);
+// A value as GetINI returns it: cut to MaxValueBytes (at a character boundary
+// in UTF-8) and decoded from the file's encoding. Every read of the updater
+// goes through here.
+QString valueText(const QByteArray& raw, profile::Encoding encoding = profile::Encoding::Utf8);
 
 // The longest prefix of `bytes` of at most `limit` bytes that does not end
 // inside a UTF-8 sequence.

@@ -63,6 +63,7 @@ bool writeAll(const QString& path, const QByteArray& bytes)
 } // namespace
 
 Q_DECLARE_METATYPE(Writes)
+Q_DECLARE_METATYPE(QList<profile::Entry>)
 Q_DECLARE_METATYPE(Expects)
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
@@ -102,6 +103,8 @@ private slots:
     void textConveniences();
     void writeReadBackAgreesWithGrammar_data();
     void writeReadBackAgreesWithGrammar();
+    void textWritesAllOrNothingInTheFilesEncoding_data();
+    void textWritesAllOrNothingInTheFilesEncoding();
 
 private:
     QString file(const QString& name = u"test.ini"_s) const { return m_dir.filePath(name); }
@@ -676,6 +679,80 @@ void TestProfileFile::writeReadBackAgreesWithGrammar()
     QCOMPARE(profile::readValue(file(), "A", "x"), std::optional<QByteArray>("1"));
     QCOMPARE(profile::readValue(file(), "S", "before"), std::optional<QByteArray>("2"));
     QCOMPARE(profile::readValue(file(), "S", "after"), std::optional<QByteArray>("3"));
+}
+
+// Text crosses in the file's own encoding, and several keys are written in one
+// save: all of them, or none when one cannot be written or the save fails.
+void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QList<profile::Entry>>("entries");
+    QTest::addColumn<bool>("replacementFails");
+    QTest::addColumn<QByteArray>("after"); // empty: the write fails, file unchanged
+
+    const QByteArray latin1 = "[CONFIG]\r\nServer=caf\xE9.example\r\nPort=7000\r\n";
+    const auto server = [](const QString& value) {
+        return QList<profile::Entry>{{u"CONFIG"_s, u"Server"_s, value}};
+    };
+    const auto six = [](const QString& fourth) {
+        QList<profile::Entry> all;
+        for (const QString& key :
+             {u"Server"_s, u"Port"_s, u"Skin"_s, u"Music"_s, u"Sound"_s, u"TitleBGM"_s})
+            all.append({u"CONFIG"_s, key, key == u"Music"_s ? fourth : u"1"_s});
+        return all;
+    };
+    QTest::newRow("latin-1 unchanged")
+        << latin1 << server(u"caf\u00e9.example"_s) << false << latin1;
+    // ICU maps the bytes Windows-1252 leaves undefined to C1 controls, as Windows does.
+    const QByteArray cp1252 = "[S]\nk=\x80\x8A\x81\x8D\x8F\x90\x9D\n";
+    QTest::newRow("windows-1252 unchanged")
+        << cp1252 << QList<profile::Entry>{{u"S"_s, u"k"_s, u"\u20ac\u0160\x81\x8d\x8f\x90\x9d"_s}}
+        << false << cp1252;
+    QTest::newRow("latin-1 edited") << latin1 << six(u"\u2026\u00e8"_s) << false
+                                    << "[CONFIG]\r\nServer=1\r\nPort=1\r\nSkin=1\r\nMusic=\x85\xE8"
+                                       "\r\nSound=1\r\nTitleBGM=1\r\n"_ba;
+    // One byte that is not UTF-8 makes the whole file 8-bit, UTF-8 look-alikes included.
+    const QByteArray mixed = "[CONFIG]\nServer=caf\xC3\xA9\n[X]\nName=\xE9t\xE9\n";
+    QTest::newRow("mixed") << mixed << server(u"caf\u00c3\u00a9"_s) << false << mixed;
+    QTest::newRow("utf-8") << "[CONFIG]\nServer=caf\xC3\xA9\n"_ba << server(u"\u4e16"_s) << false
+                           << "[CONFIG]\nServer=\xE4\xB8\x96\n"_ba;
+    QTest::newRow("fourth cannot be held") << latin1 << six(u"\u4e16"_s) << false << QByteArray();
+    QTest::newRow("fourth refused") << latin1 << six(u"a\nb"_s) << false << QByteArray();
+    QTest::newRow("replacement fails") << latin1 << six(u"1"_s) << true << QByteArray();
+    QTest::newRow("replacement of a new file fails")
+        << QByteArray() << six(u"1"_s) << true << QByteArray();
+}
+
+void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QList<profile::Entry>, entries);
+    QFETCH(bool, replacementFails);
+    QFETCH(QByteArray, after);
+    if (!before.isEmpty())
+        QVERIFY(writeAll(file(), before));
+    const QStringList filesBefore = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+    QByteArray onDiskAtReplace;
+    const profile::ReplaceStep diskFull = [&](QSaveFile& finished) {
+        onDiskAtReplace = readAll(file());
+        finished.cancelWriting();
+        return u"No space left on device"_s;
+    };
+    const profile::WriteResult r =
+        profile::writeStrings(file(), entries, replacementFails ? diskFull : nullptr);
+    QCOMPARE(r.ok, !after.isEmpty());
+    QCOMPARE(readAll(file()), r.ok ? after : before);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+             r.ok ? QStringList{u"test.ini"_s} : filesBefore);
+    if (replacementFails) {
+        QCOMPARE(onDiskAtReplace, before); // nothing was written in place
+        QCOMPARE(r.error, u"Cannot save %1: No space left on device"_s.arg(
+                              QDir::toNativeSeparators(file())));
+    }
+    for (const profile::Entry& e : std::as_const(entries)) {
+        QCOMPARE(profile::readString(file(), e.section, e.key) == e.value, r.ok);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProfileFile)

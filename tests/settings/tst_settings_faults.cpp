@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,6 +107,56 @@ private slots:
             QCOMPARE(readBytes(gameFolder), original);
         else if (!original.isEmpty())
             QCOMPARE(readBytes(config()), original);
+    }
+
+    // A file in the 8-bit code page is shown with its real characters and
+    // saved whole or not at all; the window says which, and why.
+    void eightBitFileSavedWholeOrNotAtAll_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("replacementFails");
+        QTest::addColumn<QString>("reason"); // empty: saved
+
+        QTest::newRow("unchanged") << u"caf\u00e9.example"_s << false << QString();
+        QTest::newRow("the replacement fails")
+            << u"new"_s << true << u"Cannot save %1: No space left on device"_s;
+        QTest::newRow("a character the file cannot hold")
+            << u"\u4e16\u754c"_s << false
+            << u"Cannot write %1: the value of \"Server\" has characters"_s;
+    }
+
+    void eightBitFileSavedWholeOrNotAtAll()
+    {
+        QFETCH(QString, server);
+        QFETCH(bool, replacementFails);
+        QFETCH(QString, reason);
+        const QByteArray original = "[CONFIG]\r\nServer=caf\xE9.example\r\nPort=7000\r\n";
+        QVERIFY(writeBytes(config(), original));
+
+        open(folder());
+        QCOMPARE(field(u"txtServer"_s)->text(), u"caf\u00e9.example"_s);
+        if (replacementFails) {
+            m_window->setReplaceStep([](QSaveFile& finished) {
+                finished.cancelWriting();
+                return u"No space left on device"_s;
+            });
+        }
+        field(u"txtServer"_s)->setText(server);
+        field(u"txtPort"_s)->setText(u"7001"_s);
+        apply();
+
+        QCOMPARE(m_dialogs.messages.size(), 1);
+        if (reason.isEmpty()) {
+            QCOMPARE(m_dialogs.messages[0].text, u"Game settings saved."_s);
+            QCOMPARE(readBytes(config()), "[CONFIG]\r\nServer=caf\xE9.example\r\nPort=7001\r\n"
+                                          "Skin=\r\nMusic=0\r\nSound=0\r\nTitleBGM=\r\n"_ba);
+            return;
+        }
+        const QString text = m_dialogs.messages[0].text;
+        QVERIFY2(text.startsWith(u"Game settings could not be saved.\n"_s), qPrintable(text));
+        QVERIFY2(text.contains(reason.arg(QDir::toNativeSeparators(config()))), qPrintable(text));
+        QCOMPARE(readBytes(config()), original);
+        QCOMPARE(entries(), QStringList{u"config.zcn"_s});
     }
 
     void binaryGarbage()

@@ -121,7 +121,7 @@ private slots:
                  "server=new\nSkin=dark\nMusic=2\nSound=1\nTitleBGM=a.mp3\n; end\n[Z]\nq=1\n"_ba);
     }
 
-    void saveStopsAtTheFirstFailureWithItsReason()
+    void saveFailureGivesItsReason()
     {
         // The "game folder" is a plain file, so no settings file can exist inside it.
         const QString notAFolder = folder() + u"/plain"_s;

@@ -23,6 +23,8 @@ private slots:
     void getIniOfMissingFileIsEmptyAndCreatesNothing();
     void getIniCutsAtCharacterBoundary_data();
     void getIniCutsAtCharacterBoundary();
+    void eightBitFilesReadInTheirCodePage_data();
+    void eightBitFilesReadInTheirCodePage();
     void writeIniCreatesMissingFile();
     void writeIniTakesFileLast();
 
@@ -293,6 +295,37 @@ void UpdaterRules::entryCount()
     QCOMPARE(result.has_value(), count >= 0);
     if (result)
         QCOMPARE(*result, count);
+}
+
+// Updater.ini and both manifests as a Western Windows writes them: one byte
+// per character, cut at the limit byte-wise.
+void UpdaterRules::eightBitFilesReadInTheirCodePage_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("latin-1") << "caf\xE9.dat"_ba << u"caf\u00e9.dat"_s;
+    // 0xA9 looks like a UTF-8 continuation byte; a UTF-8 cut would drop it all.
+    QTest::newRow("cut at the limit") << QByteArray(6000, '\xA9') << QString(4999, u'\u00a9');
+}
+
+void UpdaterRules::eightBitFilesReadInTheirCodePage()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QString, expected);
+    testsupport::ScratchFolder folder;
+    QVERIFY(folder.write(u"Updater.ini"_s, "[UPDATER]\r\nWebSite="_ba + value + "\r\n"_ba));
+    QCOMPARE(modINI::GetINI(folder.file(u"Updater.ini"_s), u"UPDATER"_s, u"WebSite"_s), expected);
+
+    const QByteArray entry = "[FILES]\r\nFileName1="_ba + value + "\r\nFileVersion1=2\r\n"_ba;
+    QVERIFY(folder.write(u"temp.ini"_s, entry));
+    QVERIFY(folder.write(u"info.ini"_s, "[VERSION]\r\nMax=1\r\n"_ba + entry));
+    Inet inet;
+    testsupport::RecordingView view;
+    UpdateSession session(folder.path(), inet, view);
+    session.setEntryCount(1);
+    session.LoadManifests();
+    QCOMPARE(session.state().RemoteEntries.at(0).FileName, expected);
+    QCOMPARE(session.state().LocalEntries.at(0).FileName, expected);
 }
 
 QTEST_GUILESS_MAIN(UpdaterRules)
