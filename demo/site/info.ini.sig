@@ -1,0 +1,1 @@
+7UhbWBGqtMnB51q5MqgPqMC+1LC/pf80lTxhDUuQhmNk4reAsnkQgz1JBwadPUaqhfBsc0LG0yFa3sEZyeoCAA==

@@ -1,0 +1,29 @@
+#pragma once
+
+// "build": lays a release folder out on the site. Every check runs before the
+// first write, so bad input leaves the site as it was; files are copied first
+// and the manifest and its signature are saved last, each atomically.
+
+#include <QDateTime>
+#include <QString>
+#include <QTextStream>
+
+#include <optional>
+
+namespace publisher {
+
+struct BuildOptions
+{
+    QString releaseDir;
+    QString siteDir;
+    QString version;
+    std::optional<QString> secretKeyFile; // --sign
+    std::optional<int> expiresDays;       // --expires
+    QDateTime now;                        // start of the expiry period
+};
+
+// Exit status: 0 when the site was published. Progress and errors go to
+// `err`, the summary to `out`.
+int runBuild(const BuildOptions& options, QTextStream& out, QTextStream& err);
+
+} // namespace publisher

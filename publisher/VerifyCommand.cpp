@@ -1,0 +1,136 @@
+#include "VerifyCommand.h"
+
+#include "Ed25519.h"
+#include "ManifestCheck.h"
+#include "ManifestKeys.h"
+#include "Release.h"
+#include "UpdateRules.h"
+
+#include <ProfileSyntax.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace publisher {
+
+namespace {
+
+// Manifests larger than this are not ones the tool wrote.
+constexpr qint64 MaxManifestSize = 256LL << 20;
+
+QString valueText(const profile::syntax::Index& index, const QByteArray& key)
+{
+    return QString::fromUtf8(index.find("FILES", key).value_or(QByteArray()));
+}
+
+// The failures of entry n, each naming the file.
+QStringList checkEntry(const QString& siteDir, const profile::syntax::Index& index, int n)
+{
+    const QByteArray number = QByteArray::number(n);
+    const QString name = valueText(index, "FileName" + number);
+    const QString folder = valueText(index, "FilePath" + number);
+    const QString label = u"entry %1 (%2)"_s.arg(n).arg(name);
+    if (updaterules::isUnsafeEntry(folder, name))
+        return {label + u": the updater refuses the name as unsafe"_s};
+    const auto size = verify::parseFileSize(index.find("FILES", verify::fileSizeKey(n)));
+    const auto hash = verify::parseFileHash(index.find("FILES", verify::fileHashKey(n)));
+    QStringList failures;
+    if (!size.value)
+        failures.append(label +
+                        (size.malformed ? u": FileSize is malformed"_s : u": no FileSize"_s));
+    if (!hash.value)
+        failures.append(label +
+                        (hash.malformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
+    const QString path = QDir(siteDir).filePath(name.trimmed());
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return failures << label + u": missing on the site"_s;
+    if (size.value && info.size() != *size.value)
+        failures.append(
+            label +
+            u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size.value));
+    QString error;
+    const auto actual = hashFile(path, &error);
+    if (!actual)
+        failures.append(label + u": "_s + error);
+    else if (hash.value && *actual != *hash.value)
+        failures.append(label + u": the bytes on the site do not have the manifest's FileHash"_s);
+    return failures;
+}
+
+QStringList checkVersionKeys(const QByteArray& manifest, const QDateTime& now, bool signedSite)
+{
+    const verify::VersionKeys keys = verify::readVersionKeys(manifest);
+    QStringList failures;
+    if (keys.serial.malformed)
+        failures.append(u"Serial is not a whole number"_s);
+    else if (keys.serial.absent() && signedSite)
+        failures.append(u"the manifest is signed but has no Serial"_s);
+    if (keys.expires.malformed)
+        failures.append(u"Expires is not a UTC time YYYY-MM-DDTHH:MM:SSZ"_s);
+    else if (keys.expires.value && *keys.expires.value <= now)
+        failures.append(u"the manifest expired at "_s +
+                        QString::fromLatin1(verify::formatExpires(*keys.expires.value)));
+    return failures;
+}
+
+QStringList checkSignature(const VerifyOptions& o, const QByteArray& manifest, QTextStream& out)
+{
+    const QString sigPath = QDir(o.siteDir).filePath(u"info.ini.sig"_s);
+    if (!o.publicKeys) {
+        if (QFileInfo::exists(sigPath))
+            out << u"signature: not checked (give --key)"_s << Qt::endl;
+        return {};
+    }
+    QString keyText = *o.publicKeys;
+    if (keyText.startsWith(u"PublicKey="_s)) // the line keygen prints
+        keyText.remove(0, 10);
+    const auto keys = verify::parsePublicKeyList(keyText.toUtf8());
+    if (!keys)
+        return {u"--key: "_s + keys.reason()};
+    QFile sig(sigPath);
+    if (!sig.open(QIODevice::ReadOnly))
+        return {sigPath + u": "_s + sig.errorString()};
+    const verify::Check check = verify::verifyManifest(manifest, sig.read(4096), keys.value());
+    if (!check)
+        return {u"signature: "_s + check.reason};
+    out << u"signature: good"_s << Qt::endl;
+    return {};
+}
+
+} // namespace
+
+int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
+{
+    const QString manifestPath = QDir(o.siteDir).filePath(u"info.ini"_s);
+    QFile file(manifestPath);
+    if (!QFileInfo(o.siteDir).isDir() || !file.open(QIODevice::ReadOnly)) {
+        err << u"quorvane-publish: "_s << manifestPath << u": "_s
+            << (QFileInfo(o.siteDir).isDir() ? file.errorString() : u"no such folder"_s)
+            << Qt::endl;
+        return 1;
+    }
+    const QByteArray manifest = file.read(MaxManifestSize);
+    const auto index = profile::syntax::Index::parse(manifest);
+    QStringList failures = checkSignature(o, manifest, out);
+    failures += checkVersionKeys(manifest, o.now, o.publicKeys.has_value());
+    const auto count = updaterules::entryCountFromMax(
+        QString::fromUtf8(index.find("VERSION", "Max").value_or(QByteArray())));
+    if (!count)
+        failures.append(u"Max is not a usable entry count"_s);
+    for (int n = 1; count && n <= *count; ++n)
+        failures += checkEntry(o.siteDir, index, n);
+    if (!failures.isEmpty()) {
+        err << u"quorvane-publish: the site does not verify:"_s << Qt::endl;
+        for (const QString& f : std::as_const(failures))
+            err << u"  "_s << f << Qt::endl;
+        return 1;
+    }
+    out << u"all "_s << count.value_or(0) << u" files match their size and hash"_s << Qt::endl;
+    return 0;
+}
+
+} // namespace publisher

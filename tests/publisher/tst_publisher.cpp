@@ -1,0 +1,303 @@
+// The publisher tool's decisions, driven through its command line: what a
+// build writes, what it refuses (leaving the site as it was), and what verify
+// catches.
+
+#include "Commands.h"
+#include "Ed25519.h"
+#include "ManifestKeys.h"
+#include "ProfileSyntax.h"
+#include "ScratchFolder.h"
+#include "SecretKeyFile.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using testsupport::ScratchFolder;
+
+namespace {
+
+const QDateTime Now = QDateTime::currentDateTimeUtc();
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run publish(const QStringList& arguments)
+{
+    Run run;
+    QTextStream out(&run.out), err(&run.err);
+    run.status = publisher::runPublisher(arguments, out, err, Now);
+    return run;
+}
+
+// A folder with a release and a site, and a signing key beside them.
+struct Workbench
+{
+    ScratchFolder release;
+    ScratchFolder site;
+    ScratchFolder keys;
+    verify::KeyPair pair = verify::generateKeyPair().value();
+
+    Workbench()
+    {
+        verify::writeNewSecretKeyFile(keyFile(), pair.secretKey);
+        release.write(u"readme.txt"_s, "read me");
+        release.write(u"data/maps.dat"_s, QByteArray(5000, 'm'));
+        release.write(u"data/sub/items.dat"_s, "items");
+    }
+    QString keyFile() const { return keys.file(u"site.key"_s); }
+    Run build(const QString& version, const QStringList& more = {}) const
+    {
+        return publish(QStringList{u"build"_s, release.path(), site.path(), u"--version"_s, version,
+                                   u"--sign"_s, keyFile()} +
+                       more);
+    }
+    Run verifySite() const
+    {
+        return publish(
+            {u"verify"_s, site.path(), u"--key"_s, QString::fromLatin1(pair.publicKey.toBase64())});
+    }
+    // Entry values of the site's manifest by file name: "version|folder".
+    QMap<QString, QString> entries() const
+    {
+        const auto index = profile::syntax::Index::parse(site.read(u"info.ini"_s));
+        QMap<QString, QString> result;
+        const int max = index.find("VERSION", "Max").value_or("0").toInt();
+        for (int n = 1; n <= max; ++n) {
+            const QByteArray k = QByteArray::number(n);
+            const auto value = [&](const char* key) {
+                return *index.find("FILES", QByteArray(key + k));
+            };
+            result.insert(QString::fromUtf8(value("FileName")),
+                          QString::fromUtf8(value("FileVersion") + '|' + value("FilePath")));
+        }
+        return result;
+    }
+    QByteArray versionKey(const char* key) const
+    {
+        const auto index = profile::syntax::Index::parse(site.read(u"info.ini"_s));
+        return index.find("VERSION", key).value_or("-");
+    }
+};
+
+} // namespace
+
+class TestPublisher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keygen();
+    void firstPublication();
+    void republishKeepsUnchangedVersions();
+    void withoutHashesComparesTheSiteCopy_data();
+    void withoutHashesComparesTheSiteCopy();
+    void badInputLeavesTheSiteAlone_data();
+    void badInputLeavesTheSiteAlone();
+    void verifyCatches_data();
+    void verifyCatches();
+};
+
+void TestPublisher::keygen()
+{
+    ScratchFolder folder;
+    const QString path = folder.file(u"new.key"_s);
+    const Run run = publish({u"keygen"_s, path});
+    QCOMPARE(run.status, 0);
+    const QRegularExpressionMatch line =
+        QRegularExpression(u"^PublicKey=(\\S+)\n$"_s).match(run.out);
+    QVERIFY2(line.hasMatch(), qPrintable(run.out));
+    const auto key = verify::readSecretKeyFile(path);
+    QVERIFY(key);
+    QCOMPARE(key.value().publicKey().toBase64(), line.captured(1).toLatin1());
+
+    const QByteArray before = folder.read(u"new.key"_s);
+    QCOMPARE(publish({u"keygen"_s, path}).status, 1);
+    QCOMPARE(folder.read(u"new.key"_s), before);
+}
+
+void TestPublisher::firstPublication()
+{
+    Workbench w;
+    const Run run = w.build(u"1.0"_s, {u"--expires"_s, u"30"_s});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QByteArray manifest = w.site.read(u"info.ini"_s);
+    QVERIFY(manifest.startsWith("[VERSION]\r\nVersion=1.0\r\nGameFileName=Game.zgx\r\n"));
+    QCOMPARE(manifest.count('\n'), manifest.count("\r\n"));
+    QCOMPARE(w.versionKey("Serial"), "1");
+    const auto expires = verify::parseExpires(w.versionKey("Expires")).value;
+    QVERIFY(expires && qAbs(expires->secsTo(Now.addDays(30))) <= 1);
+    const QMap<QString, QString> expected{{u"readme.txt"_s, u"1.0|"_s},
+                                          {u"maps.dat"_s, u"1.0|data"_s},
+                                          {u"items.dat"_s, u"1.0|data\\sub"_s}};
+    QCOMPARE(w.entries(), expected);
+    QVERIFY(manifest.contains(QByteArray(
+        "FileSize2=5000\r\nFileHash2=" +
+        QCryptographicHash::hash(QByteArray(5000, 'm'), QCryptographicHash::Sha256).toHex())));
+    QCOMPARE(w.site.read(u"items.dat"_s), "items");
+    QVERIFY(verify::verifyManifest(manifest, w.site.read(u"info.ini.sig"_s), {w.pair.publicKey}));
+    QVERIFY(run.out.contains(u"added:   3"_s));
+    QCOMPARE(w.verifySite().status, 0);
+}
+
+void TestPublisher::republishKeepsUnchangedVersions()
+{
+    Workbench w;
+    QCOMPARE(w.build(u"1.0"_s).status, 0);
+    w.release.write(u"data/maps.dat"_s, QByteArray(7000, 'n')); // changed
+    QVERIFY(QFile::remove(w.release.file(u"readme.txt"_s)));    // removed
+    w.release.write(u"Skins/winter.skn"_s, "snow");             // added
+    const Run run = w.build(u"1.10"_s);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QMap<QString, QString> expected{{u"maps.dat"_s, u"1.10|data"_s},
+                                          {u"items.dat"_s, u"1.0|data\\sub"_s},
+                                          {u"winter.skn"_s, u"1.10|Skins"_s}};
+    QCOMPARE(w.entries(), expected);
+    QCOMPARE(w.versionKey("Serial"), "2");
+    QCOMPARE(w.site.read(u"maps.dat"_s), QByteArray(7000, 'n'));
+    QVERIFY(run.out.contains(u"changed: 1 (data\\maps.dat)"_s));
+    QVERIFY(run.out.contains(u"removed: 1 (readme.txt)"_s));
+    QVERIFY(run.out.contains(u"downloads 7004 bytes"_s));
+    QCOMPARE(w.verifySite().status, 0);
+}
+
+void TestPublisher::withoutHashesComparesTheSiteCopy_data()
+{
+    QTest::addColumn<QByteArray>("siteCopy"); // "-": none on the site
+    QTest::addColumn<QString>("version");
+    QTest::newRow("site copy equal") << QByteArray("items") << u"0.9"_s;
+    QTest::newRow("site copy differs") << QByteArray("older items") << u"1.0"_s;
+    QTest::newRow("no site copy") << QByteArray("-") << u"1.0"_s;
+}
+
+void TestPublisher::withoutHashesComparesTheSiteCopy()
+{
+    QFETCH(QByteArray, siteCopy);
+    QFETCH(QString, version);
+    Workbench w;
+    // A manifest written by hand before the tool: no sizes, hashes or serial.
+    w.site.write(u"info.ini"_s, "[VERSION]\nVersion=0.9\nGameFileName=Run.zgx\nMax=1\n[FILES]\n"
+                                "FileName1=items.dat\nFileVersion1=0.9\nFilePath1=data/sub\n");
+    if (siteCopy != "-")
+        w.site.write(u"items.dat"_s, siteCopy);
+    const Run run =
+        publish({u"build"_s, w.release.path(), w.site.path(), u"--version"_s, u"1.0"_s});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(w.entries().value(u"items.dat"_s), version + u"|data\\sub"_s);
+    QCOMPARE(w.versionKey("GameFileName"), "Run.zgx");
+    QCOMPARE(w.versionKey("Serial"), "1");
+    QCOMPARE(w.site.read(u"items.dat"_s), "items");
+}
+
+void TestPublisher::badInputLeavesTheSiteAlone_data()
+{
+    QTest::addColumn<QString>("release");    // a file to add to the release ("" none)
+    QTest::addColumn<QStringList>("change"); // what else differs from a good build
+    QTest::addColumn<QString>("message");
+    const QStringList none;
+    QTest::newRow("two files of one name")
+        << u"Skins/items.dat"_s << none << u"collide: Skins/items.dat, data/sub/items.dat"_s;
+    QTest::newRow("unsafe name") << u"data/c:evil.dat"_s << none << u"unsafe"_s;
+    QTest::newRow("manifest name") << u"data/INFO.INI"_s << none << u"their own files"_s;
+    QTest::newRow("older version")
+        << QString() << QStringList{u"version=0.9"_s} << u"must sort after"_s;
+    QTest::newRow("same version with changes")
+        << u"new.dat"_s << QStringList{u"version=1.0"_s} << u"must sort after"_s;
+    QTest::newRow("key of the wrong form")
+        << QString() << QStringList{u"badkey"_s} << u"not a secret key file"_s;
+    QTest::newRow("unsigned build on a signed site")
+        << QString() << QStringList{u"nosign"_s} << u"give --sign"_s;
+    QTest::newRow("release inside the site")
+        << QString() << QStringList{u"nested"_s} << u"must not contain each other"_s;
+    QTest::newRow("missing release")
+        << QString() << QStringList{u"norelease"_s} << u"no such folder"_s;
+    QTest::newRow("zero days") << QString() << QStringList{u"expires=0"_s} << u"--expires"_s;
+}
+
+void TestPublisher::badInputLeavesTheSiteAlone()
+{
+    QFETCH(QString, release);
+    QFETCH(QStringList, change);
+    QFETCH(QString, message);
+    Workbench w;
+    QCOMPARE(w.build(u"1.0"_s).status, 0);
+    w.release.write(u"data/maps.dat"_s, "changed"); // something to publish
+    if (!release.isEmpty())
+        w.release.write(release, "x");
+    const QMap<QString, QByteArray> before = w.site.snapshot();
+
+    QString version = u"1.1"_s, key = w.keyFile(), releaseDir = w.release.path();
+    QStringList more;
+    for (const QString& c : change) {
+        if (c.startsWith(u"version="_s))
+            version = c.mid(8);
+        if (c.startsWith(u"expires="_s))
+            more << u"--expires"_s << c.mid(8);
+        if (c == u"badkey"_s) {
+            w.keys.write(u"bad.key"_s, "PublicKey=" + w.pair.publicKey.toBase64());
+            key = w.keys.file(u"bad.key"_s);
+        }
+        if (c == u"nested"_s) {
+            w.site.write(u"release/a.dat"_s, "a");
+            releaseDir = w.site.file(u"release"_s);
+        }
+        if (c == u"norelease"_s)
+            releaseDir = w.release.file(u"missing"_s);
+    }
+    const QMap<QString, QByteArray> expected = w.site.snapshot();
+    QStringList arguments{u"build"_s, releaseDir, w.site.path(), u"--version"_s, version};
+    if (!change.contains(u"nosign"_s))
+        arguments << u"--sign"_s << key;
+    const Run run = publish(arguments + more);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(w.site.snapshot(), expected);
+    QVERIFY(before.size() <= expected.size());
+}
+
+void TestPublisher::verifyCatches_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message"); // empty: verify passes
+    QTest::newRow("good site") << u"none"_s << QString();
+    QTest::newRow("tampered file") << u"tamper"_s << u"do not have the manifest's FileHash"_s;
+    QTest::newRow("file cut short") << u"truncate"_s << u"bytes on the site"_s;
+    QTest::newRow("file missing") << u"remove"_s << u"missing on the site"_s;
+    QTest::newRow("manifest edited") << u"manifest"_s << u"signature:"_s;
+    QTest::newRow("signature of another key") << u"otherkey"_s << u"signature:"_s;
+    QTest::newRow("signature file garbage") << u"garbage"_s << u"signature file"_s;
+}
+
+void TestPublisher::verifyCatches()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    Workbench w;
+    QCOMPARE(w.build(u"1.0"_s).status, 0);
+    const QByteArray manifest = w.site.read(u"info.ini"_s);
+    if (fault == u"tamper"_s)
+        w.site.write(u"maps.dat"_s, QByteArray(4999, 'm') + 'M');
+    else if (fault == u"truncate"_s)
+        w.site.write(u"maps.dat"_s, QByteArray(4999, 'm'));
+    else if (fault == u"remove"_s)
+        QFile::remove(w.site.file(u"readme.txt"_s));
+    else if (fault == u"manifest"_s)
+        w.site.write(u"info.ini"_s, QByteArray(manifest).replace("Serial=1", "Serial=9"));
+    else if (fault == u"otherkey"_s)
+        w.site.write(u"info.ini.sig"_s,
+                     verify::signatureFileText(
+                         verify::sign(manifest, verify::generateKeyPair().value().secretKey)));
+    else if (fault == u"garbage"_s)
+        w.site.write(u"info.ini.sig"_s, "not a signature\n");
+    const Run run = w.verifySite();
+    QCOMPARE(run.status, message.isEmpty() ? 0 : 1);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+QTEST_GUILESS_MAIN(TestPublisher)
+#include "tst_publisher.moc"
