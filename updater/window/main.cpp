@@ -1,37 +1,9 @@
 // Quorvane: the game updater. The program starts in the update run, not in
 // its window; the window lives on until the player presses PLAY or EXIT.
 
-#include "GameFolder.h"
-#include "Inet.h"
-#include "UpdateSession.h"
-#include "frmUpdate.h"
-
-#include <QApplication>
-#include <QFileInfo>
-
-using namespace Qt::StringLiterals;
+#include "QuorvaneProgram.h"
 
 int main(int argc, char* argv[])
 {
-#ifdef Q_OS_LINUX
-    // The page engine's sandbox refuses to run as root; an explicit setting
-    // in the environment always wins.
-    if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") &&
-        QFileInfo(u"/proc/self"_s).ownerId() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-#endif
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(u"Quorvane"_s);
-    QApplication::setApplicationVersion(QStringLiteral(QV_VERSION_STRING));
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    Inet inet;
-    frmUpdate window;
-    UpdateSession run(gamefolder::path(), inet, window);
-    QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
-    run.UpdateRun();
-    if (run.quitRequested())
-        return 0;
-    return app.exec();
+    return runQuorvane(argc, argv);
 }
