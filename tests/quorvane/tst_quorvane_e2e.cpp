@@ -3,6 +3,7 @@
 // site, a quit in the middle of a download, and what the window then shows.
 
 #include "FakeServices.h"
+#include "Inet.h"
 #include "NginxServer.h"
 #include "frmUpdate.h"
 #include "modUpdate.h"
@@ -17,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QWebEngineView>
+
+#include <chrono>
 
 using namespace Qt::StringLiterals;
 
@@ -140,11 +143,15 @@ void tst_QuorvaneEndToEnd::init()
     m_game = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/quorvane e2e XXXXXX"_s);
     QVERIFY(m_game->isValid());
     modUpdate::resetState(m_game->path());
+    // nginx on this machine answers at once: a transfer that stalls for this
+    // long fails the run well within the test's time limit.
+    modUpdate::inet().setInactivityTimeout(std::chrono::seconds(10));
     m_log = {};
 }
 
 void tst_QuorvaneEndToEnd::cleanup()
 {
+    modUpdate::inet().setInactivityTimeout(Inet::DefaultInactivityTimeout);
     m_game.reset();
 }
 
