@@ -14,6 +14,8 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
+#include <QTest>
+#include <QTimer>
 
 #include <chrono>
 
@@ -25,6 +27,9 @@ using testsupport::manifestText;
 
 // Inactivity time-out used by the tests instead of a minute.
 inline constexpr std::chrono::milliseconds ShortTimeout{1000};
+// What a whole test may take with one site: data that never stops (an endless
+// body read as if it had no length) keeps a transfer active for ever.
+inline constexpr std::chrono::milliseconds SiteLimit{30000};
 
 // Bytes that differ from position to position, so misplaced data shows.
 inline QByteArray pattern(qsizetype size, char seed = 0)
@@ -40,6 +45,7 @@ struct Site
     testsupport::TestHttpServer server;
     testsupport::ScratchFolder game;
     testsupport::RecordingView view;
+    QTimer limit;
 
     Site()
     {
@@ -47,6 +53,13 @@ struct Site
         modUpdate::resetState(game.path());
         modUpdate::state().BaseUrl = siteUrl();
         modUpdate::inet().setInactivityTimeout(ShortTimeout);
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, [] {
+            QTest::qFail("the update did not end within kit::SiteLimit; quit requested", __FILE__,
+                         __LINE__);
+            modUpdate::requestQuit();
+        });
+        limit.start(SiteLimit);
     }
     ~Site() { modUpdate::inet().setInactivityTimeout(Inet::DefaultInactivityTimeout); }
     Site(const Site&) = delete;
