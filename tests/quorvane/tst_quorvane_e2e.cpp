@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <chrono>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -128,6 +130,9 @@ private:
     bool runUpdate(frmUpdate& window)
     {
         Inet inet;
+        // nginx on this machine answers at once: a transfer that stalls for
+        // this long fails the run well within the test's time limit.
+        inet.setInactivityTimeout(std::chrono::seconds(10));
         UpdateSession run(m_game->path(), inet, window);
         QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
         run.UpdateRun();

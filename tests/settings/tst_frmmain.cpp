@@ -1,6 +1,7 @@
 // The settings window driven as a player would: keys, clicks and file choices
 // answered by the test instead of real dialogs.
 
+#include "ModalAnswer.h"
 #include "ScriptedDialogs.h"
 #include "SettingsTestSupport.h"
 #include "frmMain.h"
@@ -16,28 +17,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Runs `answer` on the next modal dialog of type T once it is up.
-template <typename T> void whenModal(std::function<void(T*)> answer)
-{
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            poll->deleteLater();
-            poll->stop();
-            answer(dialog);
-        }
-    });
-    poll->start(10);
-}
 
 const QByteArray kFullFile = "[CONFIG]\r\nServer=play.example.net\r\nPort=7000\r\nSkin=dark\r\n"
                              "Music=1\r\nSound=0\r\nTitleBGM=title.mid\r\n"_ba;
@@ -464,23 +449,28 @@ private slots:
 
         QString firstFolder;
         QStringList filters;
-        whenModal<QFileDialog>([&](QFileDialog* d) {
+        testsupport::AnswerModal<QFileDialog> pick([&](QFileDialog* d) {
             firstFolder = d->directory().absolutePath();
             filters = d->nameFilters();
+            // selectFile() leaves the file name field alone while it has the focus.
+            if (QWidget* focused = d->focusWidget())
+                focused->clearFocus();
             d->selectFile(chosen);
             QMetaObject::invokeMethod(d, "accept");
         });
         QTest::mouseClick(browse, Qt::LeftButton);
+        QVERIFY(pick.answered());
         QCOMPARE(firstFolder, QDir(skins).absolutePath());
         QCOMPARE(filters, (QStringList{u"Skin Files (*.skn)"_s, u"All Files (*)"_s}));
         QCOMPARE(field(u"txtSkin"_s)->text(), u"dark"_s);
 
         QStringList offered;
-        whenModal<QFileDialog>([&](QFileDialog* d) {
+        testsupport::AnswerModal<QFileDialog> cancel([&](QFileDialog* d) {
             offered = d->selectedFiles();
             d->reject();
         });
         QTest::mouseClick(browse, Qt::LeftButton);
+        QVERIFY(cancel.answered());
         QCOMPARE(offered, QStringList{chosen});
         QCOMPARE(field(u"txtSkin"_s)->text(), u"dark"_s);
 
@@ -488,7 +478,7 @@ private slots:
         QMessageBox::Icon icon = QMessageBox::Critical;
         QMessageBox::StandardButtons buttons;
         QString title;
-        whenModal<QMessageBox>([&](QMessageBox* box) {
+        testsupport::AnswerModal<QMessageBox> saved([&](QMessageBox* box) {
             text = box->text();
             icon = box->icon();
             buttons = box->standardButtons();
@@ -496,6 +486,7 @@ private slots:
             box->accept();
         });
         QTest::mouseClick(button(u"cmdApply"_s), Qt::LeftButton);
+        QVERIFY(saved.answered());
         QCOMPARE(text, u"Game settings saved."_s);
         QCOMPARE(title, u"Tarnwick"_s);
         QCOMPARE(icon, QMessageBox::NoIcon);

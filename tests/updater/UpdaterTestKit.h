@@ -14,6 +14,8 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
+#include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -26,6 +28,9 @@ using testsupport::manifestText;
 
 // Inactivity time-out used by the tests instead of a minute.
 inline constexpr std::chrono::milliseconds ShortTimeout{1000};
+// What a whole test may take with one site: data that never stops (an endless
+// body read as if it had no length) keeps a transfer active for ever.
+inline constexpr std::chrono::milliseconds SiteLimit{30000};
 
 // Bytes that differ from position to position, so misplaced data shows.
 inline QByteArray pattern(qsizetype size, char seed = 0)
@@ -43,6 +48,7 @@ struct Site
     testsupport::RecordingView view;
     Inet inet;
     std::unique_ptr<UpdateSession> session;
+    QTimer limit;
 
     // Retries are off unless a test turns them on: most cases count requests.
     Site()
@@ -52,6 +58,13 @@ struct Site
         inet.setRetryDelays({});
         restart(game.path());
         session->setBaseUrl(siteUrl());
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, [this] {
+            QTest::qFail("the update did not end within kit::SiteLimit; quit requested", __FILE__,
+                         __LINE__);
+            session->requestQuit();
+        });
+        limit.start(SiteLimit);
     }
     // A fresh session on `folder`, as a newly started program would have.
     void restart(const QString& folder)
