@@ -50,6 +50,8 @@ QMap<QString, QByteArray> ScratchFolder::snapshot() const
     while (it.hasNext()) {
         const QFileInfo info = it.nextFileInfo();
         const QString relative = root.relativeFilePath(info.filePath());
+        if (m_ignored.contains(info.fileName()))
+            continue;
         if (info.isDir())
             entries.insert(relative + u'/', QByteArray());
         else

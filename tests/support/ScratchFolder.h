@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -31,9 +32,12 @@ public:
     // bytes, folders appear as "name/" with no bytes. Two equal snapshots mean
     // the folder is byte-identical.
     QMap<QString, QByteArray> snapshot() const;
+    // Leaves files of this name (in any folder) out of snapshots.
+    void ignore(const QString& fileName) { m_ignored.insert(fileName); }
 
 private:
     QTemporaryDir m_dir;
+    QSet<QString> m_ignored;
 };
 
 } // namespace testsupport

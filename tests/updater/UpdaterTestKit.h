@@ -54,6 +54,7 @@ struct Site
     Site()
     {
         server.listen();
+        game.ignore(QStringLiteral("Quorvane.log"));
         inet.setInactivityTimeout(ShortTimeout);
         inet.setRetryDelays({});
         restart(game.path());

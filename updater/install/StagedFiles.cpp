@@ -1,6 +1,7 @@
 #include "StagedFiles.h"
 
 #include "FileSync.h"
+#include "InstallJournal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,43 +14,63 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr QStringView PartMarker = u".part-";
+constexpr QStringView PartPrefix = u".qvpart-";
+constexpr int SuffixLength = 8;
+constexpr QStringView OldPartMarker = u".part-";
+
+bool isAlphanumeric(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    });
+}
+
+bool renameOver(const QString& from, const QString& to)
+{
+    std::error_code error;
+    std::filesystem::rename(QFile(from).filesystemFileName(), QFile(to).filesystemFileName(),
+                            error);
+    return !error;
+}
 
 } // namespace
 
 bool StagedFiles::isPartName(QStringView name)
 {
-    const qsizetype marker = name.lastIndexOf(PartMarker);
-    if (!name.startsWith(u'.') || marker < 2 || name.size() - marker != PartMarker.size() + 6)
-        return false;
-    for (QChar c : name.last(6)) {
-        if (!(c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
-            return false;
-    }
-    return true;
+    if (name.startsWith(PartPrefix))
+        return name.size() == PartPrefix.size() + SuffixLength &&
+               isAlphanumeric(name.last(SuffixLength));
+    const qsizetype marker = name.lastIndexOf(OldPartMarker);
+    return name.startsWith(u'.') && marker >= 2 &&
+           name.size() - marker == OldPartMarker.size() + 6 && isAlphanumeric(name.last(6));
+}
+
+QString StagedFiles::randomSuffix()
+{
+    static constexpr char Letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString suffix(SuffixLength, Qt::Uninitialized);
+    for (QChar& c : suffix)
+        c = QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters) - 1)]);
+    return suffix;
 }
 
 StagedFiles::Part StagedFiles::createPart(const QString& target)
 {
     Part part{nullptr, target};
-    QFileInfo info(target);
-    for (int depth = 0; depth < 128 && info.isSymLink(); ++depth) {
-        part.target = info.symLinkTarget();
-        info.setFile(part.target);
-    }
-    if (info.isDir())
+    const QFileInfo info(target);
+    if (info.isDir() && !info.isSymLink())
         return part;
     const QString folder = info.path();
     if (!m_swept.contains(folder)) {
         m_swept.insert(folder);
         sweep(folder);
     }
-    const QString prefix = folder + u'/' + u'.' + info.fileName() + PartMarker;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        auto file = std::make_unique<QFile>(prefix + randomSuffix());
+        auto file = std::make_unique<QFile>(folder + u'/' + PartPrefix + randomSuffix());
         // Not QTemporaryFile: its files are private to the owner, game files are not.
         if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-            if (info.exists()) {
+            if (info.isFile() && !info.isSymLink()) {
                 const QFileDevice::Permissions mode = info.permissions();
                 if (mode != QFileDevice::Permissions())
                     file->setPermissions(mode);
@@ -66,8 +87,8 @@ StagedFiles::Part StagedFiles::createPart(const QString& target)
 
 void StagedFiles::add(Part part, const QString& localName, const std::vector<QString>& folders)
 {
+    Staged staged{part.file->fileName(), part.target, localName, part.file->size()};
     part.file->close();
-    Staged staged{part.file->fileName(), part.target, localName};
     const auto earlier = m_byTarget.constFind(part.target);
     if (earlier != m_byTarget.cend()) {
         QFile::remove(m_parts[*earlier].path);
@@ -79,51 +100,83 @@ void StagedFiles::add(Part part, const QString& localName, const std::vector<QSt
     m_folders.insert(m_folders.end(), folders.begin(), folders.end());
 }
 
+bool StagedFiles::stageManifest(const QByteArray& bytes)
+{
+    Part part = createPart(m_gameFolder + u"/info.ini"_s);
+    if (!part.file || part.file->write(bytes) != bytes.size()) {
+        if (part.file)
+            part.file->remove();
+        return false;
+    }
+    m_manifest = Staged{part.file->fileName(), part.target, u"info.ini"_s, bytes.size()};
+    part.file->close();
+    return true;
+}
+
+QString StagedFiles::relative(const QString& path) const
+{
+    return QDir(m_gameFolder).relativeFilePath(path);
+}
+
+bool StagedFiles::writeJournal()
+{
+    QList<installjournal::Entry> entries;
+    for (const Staged& part : m_parts)
+        entries.append({relative(part.path), relative(part.target), part.size});
+    if (m_manifest)
+        entries.append(
+            {relative(m_manifest->path), relative(m_manifest->target), m_manifest->size});
+    return installjournal::write(m_gameFolder, entries);
+}
+
 QStringList StagedFiles::install()
 {
     QStringList paths;
     for (const Staged& part : m_parts)
         paths.append(part.path);
+    if (m_manifest)
+        paths.append(m_manifest->path);
     QStringList failed = localNamesOf(filesync::syncFiles(paths));
     for (const Staged& part : m_parts) {
-        if (QFileInfo(part.target).isDir())
+        const QFileInfo target(part.target);
+        if (target.isDir() && !target.isSymLink())
             failed.append(part.localName);
     }
+    if (failed.isEmpty() && !writeJournal())
+        failed.append(installjournal::FileName.toString());
     if (!failed.isEmpty()) {
         discard();
         return failed;
     }
 
     QStringList folders;
-    QSet<QString> listed;
-    const auto listFolder = [&](const QString& folder) {
-        if (!listed.contains(folder)) {
-            listed.insert(folder);
-            folders.append(folder);
-        }
-    };
     for (const Staged& part : m_parts) {
-        std::error_code error;
-        std::filesystem::rename(QFile(part.path).filesystemFileName(),
-                                QFile(part.target).filesystemFileName(), error);
-        if (error) {
+        if (!renameOver(part.path, part.target)) {
             // Another program holds the file (Windows): the rest still go in.
             QFile::remove(part.path);
             failed.append(part.localName);
             continue;
         }
-        listFolder(QFileInfo(part.target).path());
+        folders.append(QFileInfo(part.target).path());
     }
     // The folders made this run must be durable in their parents too.
     for (const QString& made : m_folders)
-        listFolder(QFileInfo(made).path());
-    for (const QString& folder : filesync::syncFolders(folders)) {
-        const auto in = std::find_if(m_parts.cbegin(), m_parts.cend(), [&](const Staged& part) {
-            return QFileInfo(part.target).path() == folder;
-        });
-        failed.append(in != m_parts.cend() ? in->localName : folder);
+        folders.append(QFileInfo(made).path());
+    folders.removeDuplicates();
+    for (const QString& folder : filesync::syncFolders(folders))
+        failed.append(folder);
+    // The manifest says the set is installed: only when all of it is.
+    if (m_manifest) {
+        if (!failed.isEmpty() || !renameOver(m_manifest->path, m_manifest->target)) {
+            QFile::remove(m_manifest->path);
+            failed.append(m_manifest->localName);
+        } else if (!filesync::syncFolders({m_gameFolder}).isEmpty()) {
+            failed.append(m_manifest->localName);
+        }
     }
+    installjournal::remove(m_gameFolder);
     m_parts.clear();
+    m_manifest.reset();
     m_byTarget.clear();
     m_folders.clear();
     return failed;
@@ -133,6 +186,9 @@ void StagedFiles::discard()
 {
     for (const Staged& part : m_parts)
         QFile::remove(part.path);
+    if (m_manifest)
+        QFile::remove(m_manifest->path);
+    m_manifest.reset();
     m_parts.clear();
     m_byTarget.clear();
     for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it)
@@ -140,22 +196,11 @@ void StagedFiles::discard()
     m_folders.clear();
 }
 
-QString StagedFiles::randomSuffix()
-{
-    static constexpr char Letters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QString suffix(6, Qt::Uninitialized);
-    for (QChar& c : suffix)
-        c = QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters) - 1)]);
-    return suffix;
-}
-
-// Part files left by a run that crashed or lost its power. Ours are
-// spared: a link can lead to a folder already used under another name.
+// Part files left by a run that crashed or lost its power. Ours are spared.
 void StagedFiles::sweep(const QString& folder) const
 {
-    const QStringList names =
-        QDir(folder).entryList({u".*.part-??????"_s}, QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names = QDir(folder).entryList({PartPrefix + u'*', u".*.part-??????"_s},
+                                                     QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names) {
         if (isPartName(name) && !m_ownNames.contains(name))
             QFile::remove(folder + u'/' + name);
@@ -170,5 +215,7 @@ QStringList StagedFiles::localNamesOf(const QStringList& paths) const
         if (wanted.contains(part.path))
             names.append(part.localName);
     }
+    if (m_manifest && wanted.contains(m_manifest->path))
+        names.append(m_manifest->localName);
     return names;
 }

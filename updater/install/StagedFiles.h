@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The game files of one run. Each is written to a part file beside its target
@@ -17,12 +18,14 @@
 class StagedFiles
 {
 public:
-    StagedFiles() = default;
+    explicit StagedFiles(QString gameFolder) : m_gameFolder(std::move(gameFolder)) {}
     ~StagedFiles() { discard(); }
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
 
-    // True for the names part files get: ".<name>.part-" and six letters or digits.
+    // True for the names part files get (".qvpart-" and eight letters or
+    // digits, whatever the target's name), and for those of earlier versions
+    // (".<name>.part-" and six).
     static bool isPartName(QStringView name);
 
     // A part file and the file it will replace.
@@ -34,7 +37,8 @@ public:
 
     // A new, empty part file for `target`, open for writing; no file when none
     // can be made (a folder standing in the target's place included). A
-    // symbolic link is followed, as a plain save would: its target is replaced.
+    // target that is a symbolic link is replaced as a link: what it points to
+    // is never touched.
     Part createPart(const QString& target);
 
     // Takes a part file whose body is complete. A later file for the same
@@ -44,8 +48,12 @@ public:
 
     qsizetype count() const { return qsizetype(m_parts.size()); }
 
-    // Makes every part file durable and renames it over its target. Returns
-    // the local names that could not be written; when the set cannot be made
+    // The manifest to install with the files, as info.ini, after all of them.
+    bool stageManifest(const QByteArray& bytes);
+
+    // Makes every part file durable, records the set in the install journal
+    // and renames each part over its target, the manifest last. Returns the
+    // local names that could not be written; when the set cannot be made
     // durable, or a folder has taken a target's place, no target is touched.
     QStringList install();
 
@@ -58,13 +66,19 @@ private:
         QString path;
         QString target;
         QString localName;
+        qint64 size = 0;
     };
 
     static QString randomSuffix();
     void sweep(const QString& folder) const;
     QStringList localNamesOf(const QStringList& paths) const;
 
+    bool writeJournal();
+    QString relative(const QString& path) const;
+
+    QString m_gameFolder;
     std::vector<Staged> m_parts;
+    std::optional<Staged> m_manifest;
     QHash<QString, size_t> m_byTarget; // where each target's part sits in m_parts
     std::vector<QString> m_folders;    // in the order they were made
     QSet<QString> m_swept;

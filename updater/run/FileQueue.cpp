@@ -8,6 +8,7 @@
 #include "UpdateRules.h"
 #include "UpdateView.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
@@ -30,6 +31,7 @@ struct FileQueue::Job
     ManifestEntry local;
     Action action = Action::None;
     int attempts = 0;
+    QElapsedTimer clock; // of the current attempt
     std::unique_ptr<PartSink> sink;
     std::unique_ptr<transfer::Transfer> transfer;
     std::unique_ptr<QTimer> retry;
@@ -117,6 +119,7 @@ void FileQueue::startAttempt(std::size_t index)
 {
     Job& job = m_jobs[index];
     ++job.attempts;
+    job.clock.start();
     QStringList folders = updaterules::pathSegments(job.remote.FilePath);
     QStringList nameParts = updaterules::pathSegments(job.remote.FileName);
     const QString fileName = nameParts.takeLast();
@@ -154,6 +157,7 @@ void FileQueue::onFinished(std::size_t index)
     transfer::Transfer* done = job.transfer.release();
     done->deleteLater();
     const QString& name = job.remote.FileName;
+    logAttempt(job, *done);
 
     if (done->outcome() == transfer::Outcome::Complete) {
         if (job.progress)
@@ -180,6 +184,20 @@ void FileQueue::onFinished(std::size_t index)
     const bool notWritten = done->outcome() == transfer::Outcome::WriteFailed;
     finishJob(job, false,
               (notWritten ? "Could Not Write "_L1 : "Failed To Download "_L1) + name + u'!');
+}
+
+void FileQueue::logAttempt(const Job& job, const transfer::Transfer& done)
+{
+    if (!m_setup.log)
+        return;
+    const QString outcome =
+        done.outcome() == transfer::Outcome::Complete ? u"complete"_s : done.failure();
+    m_setup.log(u"file %1 (try %2): HTTP %3, %4 bytes, %5 ms, %6"_s.arg(job.remote.FileName)
+                    .arg(job.attempts)
+                    .arg(done.status())
+                    .arg(done.received())
+                    .arg(job.clock.elapsed())
+                    .arg(outcome));
 }
 
 void FileQueue::finishJob(Job& job, bool ok, const QString& text)

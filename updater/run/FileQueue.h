@@ -14,6 +14,7 @@
 #include <QVector>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,8 @@ public:
         QString baseUrl;
         int connections = 4;
         std::int32_t pendingTotal = 0;
+        // Told how each transfer ended, for the run log.
+        std::function<void(const QString&)> log;
     };
 
     FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup);
@@ -66,6 +69,7 @@ private:
     void onProgress(std::size_t index, qint64 received, qint64 declared);
     void onFinished(std::size_t index);
     void finishJob(Job& job, bool ok, const QString& text);
+    void logAttempt(const Job& job, const transfer::Transfer& done);
     void post(Job& job, Field field, const QString& text);
     void present();
     void introduce(Job& job);

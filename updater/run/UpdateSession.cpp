@@ -6,6 +6,7 @@
 #include "Inet.h"
 #include "Manifest.h"
 #include "Progress.h"
+#include "RunLog.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
@@ -13,6 +14,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -61,10 +63,17 @@ private:
 } // namespace
 
 UpdateSession::UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent)
-    : QObject(parent), m_gameFolder(std::move(gameFolder)), m_inet(inet), m_view(view)
+    : QObject(parent), m_gameFolder(std::move(gameFolder)), m_inet(inet), m_view(view),
+      m_log(m_gameFolder)
 {}
 
 UpdateSession::~UpdateSession() = default;
+
+void UpdateSession::noteFailure(const QString& text)
+{
+    if (m_firstFailure.isEmpty())
+        m_firstFailure = text;
+}
 
 QString UpdateSession::gamePath(const QString& name) const
 {
@@ -85,10 +94,45 @@ int UpdateSession::connectionsFrom(const QString& text)
 void UpdateSession::requestQuit()
 {
     m_quit = true;
+    if (m_waiting)
+        m_waiting->quit();
     if (m_current)
         m_current->cancel();
     if (m_queue)
         m_queue->cancel();
+}
+
+// One transfer of BaseUrl + remoteName into `sink`, waited for while the
+// window stays live. Returns the outcome as an int of transfer::Outcome.
+int UpdateSession::fetch(const QString& remoteName, transfer::BodySink& sink, bool isManifest)
+{
+    transfer::Validators checks;
+    if (isManifest)
+        checks.push_back(std::make_unique<transfer::SizeLimit>(MaxManifestBytes));
+    const QUrl url(m_state.BaseUrl + QString::fromLatin1(updaterules::encodeRemoteName(remoteName)),
+                   QUrl::TolerantMode);
+    std::unique_ptr<transfer::Transfer> transfer = m_inet.start(url, sink, std::move(checks));
+    m_current = transfer.get();
+    std::optional<Progress> progress;
+    connect(transfer.get(), &transfer::Transfer::progressed, this,
+            [&](qint64 received, qint64 declared) {
+                if (!progress)
+                    progress.emplace(declared, [this](const QString& t) { m_view.setLabel4(t); });
+                progress->advanceTo(received);
+            });
+    QEventLoop loop;
+    connect(transfer.get(), &transfer::Transfer::finished, &loop, &QEventLoop::quit);
+    if (!transfer->isFinished())
+        loop.exec();
+    m_current = nullptr;
+    if (transfer->outcome() == transfer::Outcome::Complete && progress)
+        progress->advanceTo(transfer->received());
+    m_log.add(u"%1: HTTP %2, %3 bytes, %4"_s.arg(remoteName)
+                  .arg(transfer->status())
+                  .arg(transfer->received())
+                  .arg(transfer->outcome() == transfer::Outcome::Complete ? u"complete"_s
+                                                                          : transfer->failure()));
+    return int(transfer->outcome());
 }
 
 bool UpdateSession::DownloadFile(const QString& remoteName, const QString& localName,
@@ -111,39 +155,14 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     folders.append(nameParts);
 
     SaveFileSink sink(m_gameFolder, folders, fileName);
-    transfer::Validators checks;
-    if (remoteName == "info.ini"_L1)
-        checks.push_back(std::make_unique<transfer::SizeLimit>(MaxManifestBytes));
-    const QUrl url(m_state.BaseUrl + QString::fromLatin1(updaterules::encodeRemoteName(remoteName)),
-                   QUrl::TolerantMode);
-    std::unique_ptr<transfer::Transfer> transfer = m_inet.start(url, sink, std::move(checks));
-    m_current = transfer.get();
-    std::optional<Progress> progress;
-    connect(transfer.get(), &transfer::Transfer::progressed, this,
-            [&](qint64 received, qint64 declared) {
-                if (!progress)
-                    progress.emplace(declared, [this](const QString& t) { m_view.setLabel4(t); });
-                progress->advanceTo(received);
-            });
-    QEventLoop loop;
-    connect(transfer.get(), &transfer::Transfer::finished, &loop, &QEventLoop::quit);
-    if (!transfer->isFinished())
-        loop.exec();
-    m_current = nullptr;
-
-    if (m_quit || transfer->outcome() == transfer::Outcome::Cancelled)
+    const auto outcome = transfer::Outcome(fetch(remoteName, sink, false));
+    if (m_quit || outcome == transfer::Outcome::Cancelled)
         return false;
-    if (transfer->outcome() == transfer::Outcome::Complete) {
-        if (progress)
-            progress->advanceTo(transfer->received());
-        if (!sink.commit()) {
-            m_view.setL3("Could Not Write "_L1 + localName + u'!');
-            return false;
-        }
+    if (outcome == transfer::Outcome::Complete && sink.commit()) {
         m_view.setL3("Downloaded "_L1 + remoteName + u'!');
         return true;
     }
-    if (transfer->outcome() == transfer::Outcome::WriteFailed) {
+    if (outcome == transfer::Outcome::Complete || outcome == transfer::Outcome::WriteFailed) {
         m_view.setL3("Could Not Write "_L1 + localName + u'!');
         return false;
     }
@@ -156,9 +175,13 @@ void UpdateSession::LoadManifests()
     const std::int32_t count = std::max<std::int32_t>(m_state.EntryCount, 0);
     m_state.RemoteEntries.clear();
     m_state.LocalEntries.clear();
-    const QString remoteFile = gamePath(u"temp.ini"_s);
-    if (gamefolder::plainFileExists(remoteFile))
-        m_state.RemoteEntries = Manifest::load(remoteFile).entries(count);
+    // The downloaded manifest as the run read it, not as temp.ini may be now.
+    if (m_manifestBytes.isEmpty()) {
+        QFile temp(gamePath(u"temp.ini"_s));
+        if (temp.open(QIODevice::ReadOnly))
+            m_manifestBytes = temp.read(MaxManifestBytes);
+    }
+    m_state.RemoteEntries = Manifest::parse(m_manifestBytes).entries(count);
     m_state.LocalEntries = QVector<ManifestEntry>(m_state.RemoteEntries.size());
     const QString localFile = gamePath(u"info.ini"_s);
     if (gamefolder::plainFileExists(localFile))
@@ -181,132 +204,18 @@ bool UpdateSession::UpdateFiles()
         return false;
     m_view.setL2(QString());
     m_state.DownloadCounter = 0;
-    StagedFiles staged; // an incomplete or stopped run installs nothing
-    FileQueue queue(m_inet, m_view, staged,
-                    {m_gameFolder, m_state.BaseUrl, m_state.Connections, m_state.PendingTotal});
+    if (!m_staged)
+        m_staged = std::make_unique<StagedFiles>(m_gameFolder);
+    FileQueue::Setup setup{m_gameFolder, m_state.BaseUrl, m_state.Connections, m_state.PendingTotal,
+                           [this](const QString& line) { m_log.add(line); }};
+    FileQueue queue(m_inet, m_view, *m_staged, std::move(setup));
     m_queue = &queue;
     const bool complete =
         queue.run(m_state.RemoteEntries, m_state.LocalEntries, m_state.DownloadCounter);
     m_queue = nullptr;
-    if (!queue.firstFailure().isEmpty() && m_firstFailure.isEmpty())
-        m_firstFailure = queue.firstFailure();
-    if (!complete || m_quit)
-        return false;
-    m_state.LocalEntries = m_state.RemoteEntries;
-    const QStringList failed = staged.install();
-    for (const QString& localName : failed) {
-        const QString text = "Could Not Write "_L1 + localName + u'!';
-        if (m_firstFailure.isEmpty())
-            m_firstFailure = text;
-        m_view.setL3(text);
-    }
-    return failed.isEmpty();
-}
-
-void UpdateSession::deleteTempManifest()
-{
-    if (gamefolder::plainFileExists(gamePath(u"temp.ini"_s)))
-        QFile::remove(gamePath(u"temp.ini"_s));
-}
-
-// The run could not finish: the installed version stays, the player may play it.
-void UpdateSession::endWithoutInstalling(const QString& status)
-{
-    m_view.setL2(status);
-    if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
-    m_view.setL3(QString());
-    m_view.setContinueEnabled(true);
-    deleteTempManifest();
-}
-
-// Reads the header of the downloaded manifest; false when there is none worth using.
-bool UpdateSession::fetchManifest()
-{
-    if (!DownloadFile(u"info.ini"_s, u"temp.ini"_s))
-        return false;
-    const Manifest manifest = Manifest::load(gamePath(u"temp.ini"_s));
-    m_state.GameFile = manifest.gameFileName();
-    m_state.RemoteVersion = manifest.version();
-    const std::optional<std::int32_t> count = manifest.entryCount();
-    if (!count || m_state.RemoteVersion.isEmpty())
-        return false;
-    m_state.EntryCount = *count;
-    return true;
-}
-
-void UpdateSession::finishUpdate()
-{
-    m_view.setL2(u"Checking File Versions..."_s);
-    bool complete = true;
-    if (m_state.EntryCount > 0) {
-        LoadManifests();
-        complete = UpdateFiles();
-    }
-    if (m_quit)
-        return;
-    // Only a complete set of files may be recorded as installed.
-    if (complete)
-        complete = DownloadFile(u"info.ini"_s, u"info.ini"_s);
-    if (m_quit)
-        return;
-    if (!complete) {
-        endWithoutInstalling(u"Update Incomplete, Please Try Again!"_s);
-        return;
-    }
-    m_view.setContinueEnabled(true);
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2("Updated To Version "_L1 + m_state.RemoteVersion + u'!');
-    m_view.setL3(QString());
-    deleteTempManifest();
-}
-
-void UpdateSession::UpdateRun()
-{
-    m_state.EntryCount = 0;
-    const QString updaterIni = gamePath(u"Updater.ini"_s);
-    if (!gamefolder::plainFileExists(updaterIni))
-        modINI::WriteINI(u"UPDATER"_s, u"WebSite"_s, QString(), updaterIni);
-    m_state.BaseUrl =
-        updaterules::normaliseWebSite(modINI::GetINI(updaterIni, u"UPDATER"_s, u"WebSite"_s));
-    m_state.Connections =
-        connectionsFrom(modINI::GetINI(updaterIni, u"UPDATER"_s, u"Connections"_s));
-    const QString infoIni = gamePath(u"info.ini"_s);
-    if (gamefolder::plainFileExists(infoIni))
-        m_state.LocalVersion = modINI::GetINI(infoIni, u"VERSION"_s, u"Version"_s);
-
-    m_view.showWindow(m_state.BaseUrl);
-    if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
-    else
-        m_view.setL2(u"No Version Info!"_s);
-
-    if (m_state.BaseUrl.isEmpty()) {
-        m_view.setContinueEnabled(true);
-        m_view.setL2(u"Please Input The Correct Web URL!"_s);
-        return;
-    }
-    if (m_quit)
-        return;
-
-    m_view.setContinueEnabled(false);
-    m_view.setL2(u"Getting News..."_s);
-    m_view.setL2(u"Getting Information..."_s);
-
-    const bool usable = fetchManifest();
-    if (m_quit)
-        return;
-    if (!usable) {
-        endWithoutInstalling(u"Could Not Get Update Information!"_s);
-        return;
-    }
-    if (m_state.RemoteVersion != m_state.LocalVersion) {
-        finishUpdate();
-        return;
-    }
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(u"You Have The Latest Version!"_s);
-    m_view.setL3(QString());
-    m_view.setContinueEnabled(true);
-    deleteTempManifest();
+    if (!queue.firstFailure().isEmpty())
+        noteFailure(queue.firstFailure());
+    if (complete && !m_quit)
+        m_state.LocalEntries = m_state.RemoteEntries;
+    return complete && !m_quit;
 }

@@ -12,15 +12,26 @@
 #include <QString>
 #include <QVector>
 
+#include <chrono>
+
+#include "RunLog.h"
+
+#include <QByteArray>
+
 #include <cstdint>
+#include <memory>
 
 class FileQueue;
 class Inet;
+class QEventLoop;
+class QLockFile;
+class StagedFiles;
 class UpdateView;
 
 namespace transfer {
+class BodySink;
 class Transfer;
-}
+} // namespace transfer
 
 class UpdateSession : public QObject
 {
@@ -63,8 +74,9 @@ public:
     // UpdateFiles will fetch into PendingTotal.
     void LoadManifests();
 
-    // Fetches what is new or newer and installs the set. True when every file
-    // that needed fetching arrived (and none was unsafe).
+    // Fetches what is new or newer into part files beside their targets. True
+    // when every file that needed fetching arrived (and none was unsafe); the
+    // run then installs them together with the manifest.
     bool UpdateFiles();
 
     // The quit action: stops every transfer (their part files are removed)
@@ -81,11 +93,21 @@ public:
     // "Connections" of Updater.ini: 1 to 16, anything else the default.
     static int connectionsFrom(const QString& text);
 
+    static constexpr QStringView LockName = u"Quorvane.lock";
+    static constexpr std::chrono::milliseconds LockPoll{500};
+
 private:
     QString gamePath(const QString& name) const;
+    void readConfiguration();
+    bool acquireLock();
+    void recoverInstall();
+    int fetch(const QString& remoteName, transfer::BodySink& sink, bool isManifest);
     bool fetchManifest();
+    void noteFailure(const QString& text);
     void endWithoutInstalling(const QString& status);
     void finishUpdate();
+    bool installSet();
+    void endRun(const QString& status);
     void deleteTempManifest();
 
     QString m_gameFolder;
@@ -95,5 +117,10 @@ private:
     bool m_quit = false;
     QPointer<transfer::Transfer> m_current; // the single download under way
     FileQueue* m_queue = nullptr;           // the file walk under way
-    QString m_firstFailure;
+    QEventLoop* m_waiting = nullptr;        // the wait for another run's lock
+    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<StagedFiles> m_staged;
+    QByteArray m_manifestBytes; // temp.ini as the run read it
+    QString m_firstFailure;     // what made the run incomplete, shown at its end
+    RunLog m_log;
 };

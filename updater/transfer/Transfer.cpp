@@ -39,6 +39,16 @@ Transfer::Transfer(QNetworkAccessManager& manager, BodySink& sink, Validators va
     : QObject(parent), m_manager(manager), m_sink(sink), m_validators(std::move(validators)),
       m_limits(limits)
 {
+    m_floor.setSingleShot(false);
+    connect(&m_floor, &QTimer::timeout, this, [this] {
+        if (m_received - m_floorMark < m_limits.floorBytes) {
+            fail(Outcome::TimedOut,
+                 u"less than %1 bytes arrived in %2 ms"_s.arg(m_limits.floorBytes)
+                     .arg(m_limits.inactivity.count()));
+            return;
+        }
+        m_floorMark = m_received;
+    });
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, [this] {
         fail(Outcome::TimedOut, u"nothing arrived for %1 ms"_s.arg(m_limits.inactivity.count()));
@@ -102,6 +112,8 @@ bool Transfer::acceptHead()
         return false;
     }
     m_headAccepted = true;
+    m_floorMark = m_received;
+    m_floor.start(m_limits.inactivity);
     return true;
 }
 
@@ -149,6 +161,7 @@ void Transfer::onFinished()
     if (m_outcome != Outcome::Running || !m_reply)
         return;
     m_idle.stop();
+    m_floor.stop();
     const QNetworkReply::NetworkError error = m_reply->error();
     const bool hasStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     if (hasStatus && (error == QNetworkReply::NoError || !m_headAccepted)) {
@@ -188,6 +201,7 @@ void Transfer::end(Outcome outcome)
 {
     m_outcome = outcome;
     m_idle.stop();
+    m_floor.stop();
     dropReply();
     emit finished();
 }

@@ -46,8 +46,10 @@ enum class Outcome
 
 struct Limits
 {
-    // Nothing at all arriving for this long fails the transfer.
+    // Nothing at all arriving for this long fails the transfer; so does less
+    // than `floorBytes` of body arriving in any such span once the body began.
     std::chrono::milliseconds inactivity{60'000};
+    qint64 floorBytes = 1024;
 };
 
 class Transfer : public QObject
@@ -92,6 +94,8 @@ private:
     Limits m_limits;
     QNetworkReply* m_reply = nullptr; // owned; deleted in dropReply()
     QTimer m_idle;
+    QTimer m_floor;
+    qint64 m_floorMark = 0; // bytes received when the current span began
     Head m_head;
     bool m_headAccepted = false;
     bool m_redirected = false;

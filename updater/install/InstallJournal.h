@@ -1,0 +1,43 @@
+#pragma once
+
+// The install journal: before the first staged file is renamed into place,
+// the list of part files and their targets is written and synced beside the
+// game. A run that dies while installing (a kill, a power cut) leaves it
+// behind, and the next start completes the install from it, or rolls it back
+// when parts are missing, so the folder ends all old or all new.
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace installjournal {
+
+inline constexpr QStringView FileName = u"Quorvane.journal";
+
+// One staged file: paths relative to the game folder, "/" between folders.
+struct Entry
+{
+    QString part;
+    QString target;
+    qint64 size = 0;
+};
+
+// Writes the journal atomically and makes it durable.
+bool write(const QString& gameFolder, const QList<Entry>& entries, QString* error = nullptr);
+
+// Removes the journal once its install is complete.
+void remove(const QString& gameFolder);
+
+enum class Recovery
+{
+    Nothing,    // no journal
+    Completed,  // every remaining part was renamed into place
+    RolledBack, // parts were missing: the remaining ones were removed
+};
+
+// Finishes what a journal left behind. Renames happen in the journal's order,
+// so the manifest, listed last, arrives last.
+Recovery recover(const QString& gameFolder);
+
+} // namespace installjournal

@@ -1,0 +1,35 @@
+#pragma once
+
+// The run log for support: each run appends what it did to Quorvane.log in
+// the game folder (start, site, versions, each file with its HTTP status,
+// bytes, time and outcome, the final status). The file is kept under 1 MiB
+// by dropping its oldest half, and replaced atomically like every other file
+// the updater writes. A log that cannot be written never stops an update.
+
+#include <QString>
+#include <QStringList>
+
+class RunLog
+{
+public:
+    static constexpr QStringView FileName = u"Quorvane.log";
+    static constexpr qint64 MaxBytes = 1024 * 1024;
+
+    explicit RunLog(QString gameFolder) : m_gameFolder(std::move(gameFolder)) {}
+    ~RunLog() { flush(); }
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // A line stamped with the time (UTC).
+    void add(const QString& line);
+    // Appends what was added since the last flush; false when it could not.
+    bool flush();
+
+    // `existing` with `lines` appended, its oldest half dropped (at a line
+    // boundary) as often as needed to stay under `limit` bytes.
+    static QByteArray appended(QByteArray existing, const QByteArray& lines, qint64 limit);
+
+private:
+    QString m_gameFolder;
+    QByteArray m_pending;
+};

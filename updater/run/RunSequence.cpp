@@ -1,0 +1,268 @@
+// The sequence of one update run and its texts; the transfers are in
+// UpdateSession.cpp.
+
+#include "UpdateSession.h"
+
+#include "GameFolder.h"
+#include "InstallJournal.h"
+#include "Manifest.h"
+#include "StagedFiles.h"
+#include "Transfer.h"
+#include "UpdateRules.h"
+#include "UpdateView.h"
+#include "modINI.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QScopeGuard>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Keeps the manifest's bytes in memory while they arrive (at most 16 MiB).
+class MemorySink final : public transfer::BodySink
+{
+public:
+    bool open(const transfer::Head&) override { return true; }
+    bool write(const char* data, qint64 size) override
+    {
+        bytes.append(data, size);
+        return true;
+    }
+    QString errorString() const override { return {}; }
+
+    QByteArray bytes;
+};
+
+bool writeWhole(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+} // namespace
+
+void UpdateSession::deleteTempManifest()
+{
+    if (gamefolder::plainFileExists(gamePath(u"temp.ini"_s)))
+        QFile::remove(gamePath(u"temp.ini"_s));
+}
+
+void UpdateSession::readConfiguration()
+{
+    const QString updaterIni = gamePath(u"Updater.ini"_s);
+    m_state.BaseUrl =
+        updaterules::normaliseWebSite(modINI::GetINI(updaterIni, u"UPDATER"_s, u"WebSite"_s));
+    m_state.Connections =
+        connectionsFrom(modINI::GetINI(updaterIni, u"UPDATER"_s, u"Connections"_s));
+}
+
+// One run at a time per game folder. A second one waits, touching nothing,
+// and goes on by itself once the first has ended. False when the player quit
+// while it waited.
+bool UpdateSession::acquireLock()
+{
+    m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
+    m_lock->setStaleLockTime(0); // stale only when its program is gone
+    if (m_lock->tryLock(0))
+        return true;
+    if (m_lock->error() != QLockFile::LockFailedError) {
+        m_lock.reset(); // nothing can be written here: nothing to guard either
+        return true;
+    }
+    m_view.setContinueEnabled(false);
+    m_view.setL2(u"Another Update Is Running!"_s);
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError)
+            loop.quit();
+    });
+    poll.start(LockPoll);
+    m_waiting = &loop;
+    if (!m_quit)
+        loop.exec();
+    m_waiting = nullptr;
+    return !m_quit;
+}
+
+void UpdateSession::recoverInstall()
+{
+    switch (installjournal::recover(m_gameFolder)) {
+    case installjournal::Recovery::Nothing:
+        break;
+    case installjournal::Recovery::Completed:
+        m_log.add(u"completed the install an earlier run left unfinished"_s);
+        break;
+    case installjournal::Recovery::RolledBack:
+        m_log.add(u"rolled back an unfinished install whose files were missing"_s);
+        break;
+    }
+}
+
+// Fetches the site's manifest into temp.ini; the run reads header and entries
+// from these bytes and installs exactly them. False when there is none worth
+// using.
+bool UpdateSession::fetchManifest()
+{
+    MemorySink sink;
+    const auto outcome = transfer::Outcome(fetch(u"info.ini"_s, sink, true));
+    if (m_quit || outcome == transfer::Outcome::Cancelled)
+        return false;
+    if (outcome != transfer::Outcome::Complete) {
+        m_view.setL3(u"Failed To Download info.ini!"_s);
+        return false;
+    }
+    if (!writeWhole(gamePath(u"temp.ini"_s), sink.bytes)) {
+        noteFailure(u"Could Not Write temp.ini!"_s);
+        m_view.setL3(m_firstFailure);
+        return false;
+    }
+    m_view.setL3(u"Downloaded info.ini!"_s);
+    m_manifestBytes = std::move(sink.bytes);
+    const Manifest manifest = Manifest::parse(m_manifestBytes);
+    m_state.GameFile = manifest.gameFileName();
+    m_state.RemoteVersion = manifest.version();
+    const std::optional<std::int32_t> count = manifest.entryCount();
+    m_log.add(u"installed version \"%1\", site version \"%2\", Max %3"_s.arg(
+        m_state.LocalVersion, m_state.RemoteVersion, manifest.versionValue("Max")));
+    if (!count || m_state.RemoteVersion.isEmpty())
+        return false;
+    m_state.EntryCount = *count;
+    return true;
+}
+
+void UpdateSession::endRun(const QString& status)
+{
+    m_log.add(u"end: "_s + status +
+              (m_firstFailure.isEmpty() ? QString() : u" ("_s + m_firstFailure + u')'));
+}
+
+// The run could not finish: the installed version stays, the player may play
+// it, and what stopped the run stays on the detail line.
+void UpdateSession::endWithoutInstalling(const QString& status)
+{
+    m_staged.reset(); // its part files go
+    m_view.setL2(status);
+    if (!m_state.LocalVersion.isEmpty())
+        m_view.setL4("Version "_L1 + m_state.LocalVersion);
+    m_view.setL3(m_firstFailure);
+    m_view.setContinueEnabled(true);
+    deleteTempManifest();
+    endRun(status);
+}
+
+// Files and manifest go in together, or nothing does. The manifest installed
+// is the one the run worked from, so temp.ini must still hold those bytes.
+bool UpdateSession::installSet()
+{
+    QFile temp(gamePath(u"temp.ini"_s));
+    if (!temp.open(QIODevice::ReadOnly) || temp.read(MaxManifestBytes + 1) != m_manifestBytes)
+        return false;
+    if (!m_staged)
+        m_staged = std::make_unique<StagedFiles>(m_gameFolder);
+    if (!m_staged->stageManifest(m_manifestBytes)) {
+        noteFailure(u"Could Not Write info.ini!"_s);
+        return false;
+    }
+    const QStringList failed = m_staged->install();
+    m_staged.reset();
+    for (const QString& localName : failed) {
+        noteFailure("Could Not Write "_L1 + localName + u'!');
+        m_view.setL3("Could Not Write "_L1 + localName + u'!');
+    }
+    return failed.isEmpty();
+}
+
+void UpdateSession::finishUpdate()
+{
+    m_view.setL2(u"Checking File Versions..."_s);
+    bool complete = true;
+    if (m_state.EntryCount > 0) {
+        LoadManifests();
+        complete = UpdateFiles();
+    }
+    if (m_quit)
+        return;
+    if (complete && !installSet() && m_firstFailure.isEmpty()) {
+        endWithoutInstalling(u"Could Not Get Update Information!"_s);
+        return;
+    }
+    if (!complete || !m_firstFailure.isEmpty()) {
+        endWithoutInstalling(u"Update Incomplete, Please Try Again!"_s);
+        return;
+    }
+    const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
+    m_view.setContinueEnabled(true);
+    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
+    m_view.setL2(status);
+    m_view.setL3(QString());
+    deleteTempManifest();
+    endRun(status);
+}
+
+void UpdateSession::UpdateRun()
+{
+    // However the run ends (a quit included): staged parts go, the log is
+    // written and the folder is free for the next run.
+    const auto release = qScopeGuard([this] {
+        m_staged.reset();
+        m_log.flush();
+        m_lock.reset();
+    });
+    m_state.EntryCount = 0;
+    readConfiguration();
+    m_view.showWindow(m_state.BaseUrl);
+    if (!acquireLock())
+        return;
+    recoverInstall();
+    const QString updaterIni = gamePath(u"Updater.ini"_s);
+    if (!gamefolder::plainFileExists(updaterIni)) {
+        modINI::WriteINI(u"UPDATER"_s, u"WebSite"_s, QString(), updaterIni);
+        readConfiguration();
+    }
+    const QString infoIni = gamePath(u"info.ini"_s);
+    if (gamefolder::plainFileExists(infoIni))
+        m_state.LocalVersion = modINI::GetINI(infoIni, u"VERSION"_s, u"Version"_s);
+    m_log.add(u"start: Quorvane " QV_VERSION_STRING ", site \"%1\""_s.arg(m_state.BaseUrl));
+
+    if (!m_state.LocalVersion.isEmpty())
+        m_view.setL4("Version "_L1 + m_state.LocalVersion);
+    else
+        m_view.setL2(u"No Version Info!"_s);
+
+    if (m_state.BaseUrl.isEmpty()) {
+        m_view.setContinueEnabled(true);
+        m_view.setL2(u"Please Input The Correct Web URL!"_s);
+        endRun(u"Please Input The Correct Web URL!"_s);
+        return;
+    }
+    if (m_quit)
+        return;
+
+    m_view.setContinueEnabled(false);
+    m_view.setL2(u"Getting News..."_s);
+    m_view.setL2(u"Getting Information..."_s);
+
+    const bool usable = fetchManifest();
+    if (m_quit)
+        return;
+    if (!usable) {
+        endWithoutInstalling(u"Could Not Get Update Information!"_s);
+        return;
+    }
+    if (m_state.RemoteVersion != m_state.LocalVersion) {
+        finishUpdate();
+        return;
+    }
+    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
+    m_view.setL2(u"You Have The Latest Version!"_s);
+    m_view.setL3(QString());
+    m_view.setContinueEnabled(true);
+    deleteTempManifest();
+    endRun(u"You Have The Latest Version!"_s);
+}
