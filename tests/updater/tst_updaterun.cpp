@@ -4,6 +4,7 @@
 #include "UpdaterTestKit.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QSet>
 #include <QTimer>
 #include <QtTest>
@@ -38,6 +39,11 @@ private slots:
     void parallelTextsKeepManifestOrder();
     void passingFailuresAreRetried_data();
     void passingFailuresAreRetried();
+    void secondRunWaitsForTheFirst_data();
+    void secondRunWaitsForTheFirst();
+    void unwritableTempIniIsNamed();
+    void installedManifestIsTheOneUsed_data();
+    void installedManifestIsTheOneUsed();
 };
 
 void UpdateRunTest::missingUpdaterIniIsCreated()
@@ -490,6 +496,108 @@ void UpdateRunTest::passingFailuresAreRetried()
     QCOMPARE(site.game.exists(u"a.dat"_s), installed);
     QCOMPARE(site.view.current(Field::L2),
              installed ? u"Updated To Version 1.1!"_s : u"Update Incomplete, Please Try Again!"_s);
+}
+
+void UpdateRunTest::secondRunWaitsForTheFirst_data()
+{
+    QTest::addColumn<bool>("quitWhileWaiting");
+    QTest::newRow("goes on once the lock is free") << false;
+    QTest::newRow("EXIT while waiting") << true;
+}
+
+// Another run holds the game folder: this one touches nothing until it is
+// free, then goes on by itself.
+void UpdateRunTest::secondRunWaitsForTheFirst()
+{
+    QFETCH(bool, quitWhileWaiting);
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, QString()}}));
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}}));
+    site.serve(u"a.dat"_s, "new a");
+    QLockFile other(site.game.file(u"Quorvane.lock"_s));
+    QVERIFY(other.tryLock(0));
+    const auto before = site.game.snapshot();
+    int requestsWhileHeld = -1;
+    QTimer::singleShot(3 * UpdateSession::LockPoll, [&] {
+        requestsWhileHeld = int(site.server.requests().size());
+        QCOMPARE(site.game.snapshot(), before);
+        if (quitWhileWaiting)
+            site.quit();
+        else
+            other.unlock();
+    });
+
+    site.run();
+    QCOMPARE(requestsWhileHeld, 0);
+    const QStringList log = site.view.log();
+    QCOMPARE(log.mid(0, 3), (QStringList{u"show"_s, u"continue=off"_s,
+                                         u"L2=Another Update Is Running!"_s}));
+    if (quitWhileWaiting) {
+        QCOMPARE(log.size(), 3);
+        QCOMPARE(site.game.snapshot(), before);
+    } else {
+        QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+        QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
+        QVERIFY(!site.game.exists(u"Quorvane.lock"_s)); // free again for the next run
+    }
+}
+
+// Where nothing can be written (here: a folder holds the name), the reason is
+// on the detail line.
+void UpdateRunTest::unwritableTempIniIsNamed()
+{
+    kit::Site site;
+    site.configure();
+    site.game.write(u"temp.ini/keep"_s, "in the way");
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}}));
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Could Not Get Update Information!"_s);
+    QCOMPARE(site.view.current(Field::L3), u"Could Not Write temp.ini!"_s);
+    QCOMPARE(site.requests(u"a.dat"_s), 0);
+    QCOMPARE(site.game.read(u"temp.ini/keep"_s), "in the way"_ba);
+}
+
+void UpdateRunTest::installedManifestIsTheOneUsed_data()
+{
+    QTest::addColumn<bool>("siteRepublishes"); // info.ini changes on the site mid-run
+    QTest::addColumn<bool>("tempIniChanges");  // temp.ini changes in the folder mid-run
+    QTest::newRow("site publishes mid-run") << true << false;
+    QTest::newRow("temp.ini changed mid-run") << false << true;
+}
+
+void UpdateRunTest::installedManifestIsTheOneUsed()
+{
+    QFETCH(bool, siteRepublishes);
+    QFETCH(bool, tempIniChanges);
+    kit::Site site;
+    site.configure();
+    const QByteArray installed = manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, QString()}});
+    site.game.write(u"info.ini"_s, installed);
+    const QByteArray used = manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}});
+    site.serve(u"info.ini"_s, used);
+    site.serve(u"a.dat"_s, "new a");
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path != kit::Site::sitePath(u"a.dat"_s))
+            return;
+        if (siteRepublishes)
+            site.serve(u"info.ini"_s, manifestText(u"1.2"_s, {{u"b.dat"_s, u"3"_s, QString()}}));
+        if (tempIniChanges)
+            site.game.write(u"temp.ini"_s, manifestText(u"9"_s, {}));
+    });
+
+    site.run();
+    QCOMPARE(site.requests(u"info.ini"_s), 1);
+    QVERIFY(!site.game.exists(u"temp.ini"_s));
+    if (tempIniChanges) {
+        QCOMPARE(site.view.current(Field::L2), u"Could Not Get Update Information!"_s);
+        QCOMPARE(site.game.read(u"info.ini"_s), installed);
+        QCOMPARE(site.game.read(u"a.dat"_s), QByteArray());
+    } else {
+        QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+        QCOMPARE(site.game.read(u"info.ini"_s), used);
+        QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
+    }
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)
