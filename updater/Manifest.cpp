@@ -1,5 +1,6 @@
 #include "Manifest.h"
 
+#include "ManifestKeys.h"
 #include "ProfileFile.h"
 #include "ProfileSyntax.h"
 #include "ProfileText.h"
@@ -73,6 +74,14 @@ QVector<ManifestEntry> Manifest::entries(std::int32_t count) const
         entry.FileName = modINI::valueText(*name, m_parse->encoding());
         entry.FileVersion = readText(*m_parse, "FILES", QByteArray("FileVersion" + number));
         entry.FilePath = readText(*m_parse, "FILES", QByteArray("FilePath" + number));
+        const auto size = verify::parseFileSize(m_parse->value("FILES", verify::fileSizeKey(n)));
+        const auto hash = verify::parseFileHash(m_parse->value("FILES", verify::fileHashKey(n)));
+        entry.FileSize = size.value;
+        entry.FileHash = hash.value;
+        if (size.malformed)
+            entry.BadCheck = u"malformed FileSize%1"_s.arg(n);
+        else if (hash.malformed)
+            entry.BadCheck = u"malformed FileHash%1"_s.arg(n);
         list.append(std::move(entry));
     }
     return list;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 // One file entry of an update manifest.
 struct ManifestEntry
@@ -8,4 +11,10 @@ struct ManifestEntry
     QString FileName;
     QString FileVersion;
     QString FilePath;
+    // What the file must be when the manifest says: its size in bytes and its
+    // SHA-256 (32 raw bytes). A value that is present but malformed is kept
+    // as a reason: such an entry is never fetched unchecked.
+    std::optional<qint64> FileSize = {};
+    std::optional<QByteArray> FileHash = {};
+    QString BadCheck = {};
 };

@@ -108,10 +108,23 @@ void FileQueue::fillSlots()
 {
     while (!m_cancelled && m_inFlight < m_setup.connections && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
-        if (m_jobs[index].action == Job::Action::Download) {
-            ++m_inFlight;
-            startAttempt(index);
+        Job& job = m_jobs[index];
+        if (job.action != Job::Action::Download)
+            continue;
+        if (!job.remote.BadCheck.isEmpty()) {
+            // Never fetched unchecked: a damaged check fails the file.
+            if (m_setup.log)
+                m_setup.log(u"file %1: %2"_s.arg(job.remote.FileName, job.remote.BadCheck));
+            const QString text = "Failed To Download "_L1 + job.remote.FileName + u'!';
+            job.ok = false;
+            job.done = true;
+            if (m_firstFailure.isEmpty())
+                m_firstFailure = text;
+            post(job, Field::L3, text);
+            continue;
         }
+        ++m_inFlight;
+        startAttempt(index);
     }
 }
 
@@ -130,7 +143,11 @@ void FileQueue::startAttempt(std::size_t index)
     const QUrl url(m_setup.baseUrl +
                        QString::fromLatin1(updaterules::encodeRemoteName(job.remote.FileName)),
                    QUrl::TolerantMode);
-    job.transfer = m_inet.start(url, *job.sink);
+    transfer::Validators checks;
+    if (job.remote.FileSize || job.remote.FileHash)
+        checks.push_back(
+            std::make_unique<transfer::ExpectedFile>(job.remote.FileSize, job.remote.FileHash));
+    job.transfer = m_inet.start(url, *job.sink, std::move(checks));
     connect(
         job.transfer.get(), &transfer::Transfer::progressed, this,
         [this, index](qint64 received, qint64 declared) { onProgress(index, received, declared); });

@@ -3,20 +3,24 @@
 
 #include "UpdateSession.h"
 
+#include "Ed25519.h"
 #include "GameFolder.h"
 #include "InstallJournal.h"
 #include "Manifest.h"
+#include "ManifestCheck.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
 #include "modINI.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -104,23 +108,56 @@ void UpdateSession::recoverInstall()
     }
 }
 
-// Fetches the site's manifest into temp.ini; the run reads header and entries
-// from these bytes and installs exactly them. False when there is none worth
-// using.
-bool UpdateSession::fetchManifest()
+// With a PublicKey in Updater.ini, the manifest counts only when its
+// signature verifies against one of the keys and it is neither older than the
+// installed one, nor another manifest under the installed serial, nor expired.
+bool UpdateSession::manifestIsTrusted(const QByteArray& bytes)
 {
-    MemorySink sink;
-    const auto outcome = transfer::Outcome(fetch(u"info.ini"_s, sink, true));
-    if (m_quit || outcome == transfer::Outcome::Cancelled)
-        return false;
-    if (outcome != transfer::Outcome::Complete) {
-        m_view.setL3(u"Failed To Download info.ini!"_s);
+    const QString keyText =
+        modINI::GetINI(gamePath(u"Updater.ini"_s), u"UPDATER"_s, u"PublicKey"_s).trimmed();
+    if (keyText.isEmpty())
+        return true;
+    const auto keys = verify::parsePublicKeyList(keyText.toUtf8());
+    if (!keys) {
+        m_log.add(u"PublicKey in Updater.ini: "_s + keys.reason());
         return false;
     }
+    MemorySink signature;
+    const auto outcome =
+        transfer::Outcome(fetch(u"info.ini.sig"_s, signature, MaxSignatureBytes, false));
+    if (outcome != transfer::Outcome::Complete)
+        return false;
+    std::optional<QByteArray> installed;
+    QFile info(gamePath(u"info.ini"_s));
+    if (gamefolder::plainFileExists(info.fileName()) && info.open(QIODevice::ReadOnly))
+        installed = info.read(MaxManifestBytes + 1);
+    const verify::ManifestJudgement judgement = verify::judgeSignedManifest(
+        bytes, signature.bytes, keys.value(), installed, QDateTime::currentDateTimeUtc());
+    m_log.add(judgement.accepted() ? u"manifest signature verified"_s
+                                   : u"manifest refused: "_s + judgement.reason);
+    return judgement.accepted();
+}
+
+// Fetches the site's manifest into temp.ini; the run reads header and entries
+// from these bytes and installs exactly them. The status to end with when
+// there is none worth using.
+std::optional<QString> UpdateSession::fetchManifest()
+{
+    const QString unusable = u"Could Not Get Update Information!"_s;
+    MemorySink sink;
+    const auto outcome = transfer::Outcome(fetch(u"info.ini"_s, sink, MaxManifestBytes, true));
+    if (m_quit || outcome == transfer::Outcome::Cancelled)
+        return unusable;
+    if (outcome != transfer::Outcome::Complete) {
+        m_view.setL3(u"Failed To Download info.ini!"_s);
+        return unusable;
+    }
+    if (!manifestIsTrusted(sink.bytes))
+        return m_quit ? unusable : u"Could Not Verify Update Information!"_s;
     if (!writeWhole(gamePath(u"temp.ini"_s), sink.bytes)) {
         noteFailure(u"Could Not Write temp.ini!"_s);
         m_view.setL3(m_firstFailure);
-        return false;
+        return unusable;
     }
     m_view.setL3(u"Downloaded info.ini!"_s);
     m_manifestBytes = std::move(sink.bytes);
@@ -131,9 +168,27 @@ bool UpdateSession::fetchManifest()
     m_log.add(u"installed version \"%1\", site version \"%2\", Max %3"_s.arg(
         m_state.LocalVersion, m_state.RemoteVersion, manifest.versionValue("Max")));
     if (!count || m_state.RemoteVersion.isEmpty())
-        return false;
+        return unusable;
     m_state.EntryCount = *count;
-    return true;
+    return std::nullopt;
+}
+
+// When the manifest gives sizes, the files to stage must fit before the
+// first byte is fetched.
+bool UpdateSession::hasRoomForFiles()
+{
+    if (m_state.PendingBytes <= 0)
+        return true;
+    QStorageInfo storage(m_gameFolder);
+    if (!storage.isValid() || storage.bytesAvailable() < 0)
+        return true;
+    // A little room beyond the files: folders, the journal, the manifest.
+    constexpr qint64 Margin = 1024 * 1024;
+    if (storage.bytesAvailable() >= m_state.PendingBytes + std::min(Margin, m_state.PendingBytes))
+        return true;
+    m_log.add(
+        u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(storage.bytesAvailable()));
+    return false;
 }
 
 void UpdateSession::endRun(const QString& status)
@@ -184,6 +239,10 @@ void UpdateSession::finishUpdate()
     bool complete = true;
     if (m_state.EntryCount > 0) {
         LoadManifests();
+        if (!hasRoomForFiles()) {
+            endWithoutInstalling(u"Not Enough Disk Space!"_s);
+            return;
+        }
         complete = UpdateFiles();
     }
     if (m_quit)
@@ -248,11 +307,11 @@ void UpdateSession::UpdateRun()
     m_view.setL2(u"Getting News..."_s);
     m_view.setL2(u"Getting Information..."_s);
 
-    const bool usable = fetchManifest();
+    const std::optional<QString> unusable = fetchManifest();
     if (m_quit)
         return;
-    if (!usable) {
-        endWithoutInstalling(u"Could Not Get Update Information!"_s);
+    if (unusable) {
+        endWithoutInstalling(*unusable);
         return;
     }
     if (m_state.RemoteVersion != m_state.LocalVersion) {

@@ -18,6 +18,8 @@
 #include <QSaveFile>
 #include <QUrl>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -104,11 +106,12 @@ void UpdateSession::requestQuit()
 
 // One transfer of BaseUrl + remoteName into `sink`, waited for while the
 // window stays live. Returns the outcome as an int of transfer::Outcome.
-int UpdateSession::fetch(const QString& remoteName, transfer::BodySink& sink, bool isManifest)
+int UpdateSession::fetch(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+                         bool showProgress)
 {
     transfer::Validators checks;
-    if (isManifest)
-        checks.push_back(std::make_unique<transfer::SizeLimit>(MaxManifestBytes));
+    if (sizeLimit >= 0)
+        checks.push_back(std::make_unique<transfer::SizeLimit>(sizeLimit));
     const QUrl url(m_state.BaseUrl + QString::fromLatin1(updaterules::encodeRemoteName(remoteName)),
                    QUrl::TolerantMode);
     std::unique_ptr<transfer::Transfer> transfer = m_inet.start(url, sink, std::move(checks));
@@ -116,6 +119,8 @@ int UpdateSession::fetch(const QString& remoteName, transfer::BodySink& sink, bo
     std::optional<Progress> progress;
     connect(transfer.get(), &transfer::Transfer::progressed, this,
             [&](qint64 received, qint64 declared) {
+                if (!showProgress)
+                    return;
                 if (!progress)
                     progress.emplace(declared, [this](const QString& t) { m_view.setLabel4(t); });
                 progress->advanceTo(received);
@@ -155,7 +160,7 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     folders.append(nameParts);
 
     SaveFileSink sink(m_gameFolder, folders, fileName);
-    const auto outcome = transfer::Outcome(fetch(remoteName, sink, false));
+    const auto outcome = transfer::Outcome(fetch(remoteName, sink, -1, true));
     if (m_quit || outcome == transfer::Outcome::Cancelled)
         return false;
     if (outcome == transfer::Outcome::Complete && sink.commit()) {
@@ -188,13 +193,18 @@ void UpdateSession::LoadManifests()
         m_state.LocalEntries = pairInstalled(m_state.RemoteEntries, Manifest::load(localFile));
 
     m_state.PendingTotal = 0;
+    m_state.PendingBytes = 0;
     for (qsizetype n = 0; n < m_state.RemoteEntries.size(); ++n) {
         const ManifestEntry& remote = m_state.RemoteEntries.at(n);
         const ManifestEntry& local = m_state.LocalEntries.at(n);
         if (!hasName(remote) || updaterules::isUnsafeEntry(remote.FilePath, remote.FileName))
             continue;
-        if (!hasName(local) || updaterules::sortsAfter(remote.FileVersion, local.FileVersion))
+        if (!hasName(local) || updaterules::sortsAfter(remote.FileVersion, local.FileVersion)) {
             ++m_state.PendingTotal;
+            if (remote.FileSize &&
+                *remote.FileSize <= std::numeric_limits<qint64>::max() - m_state.PendingBytes)
+                m_state.PendingBytes += *remote.FileSize;
+        }
     }
 }
 

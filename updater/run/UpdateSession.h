@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class FileQueue;
 class Inet;
@@ -49,6 +50,7 @@ public:
         QVector<ManifestEntry> LocalEntries;  // paired with RemoteEntries by position
         QVector<ManifestEntry> RemoteEntries; // the entries that name a file, in order
         std::int32_t PendingTotal = 0;
+        qint64 PendingBytes = 0; // the sizes the manifest gives for them
         std::int32_t DownloadCounter = 0;
         int Connections = DefaultConnections;
     };
@@ -56,6 +58,7 @@ public:
     static constexpr int DefaultConnections = 4;
     static constexpr int MaxConnections = 16;
     static constexpr qint64 MaxManifestBytes = 16 * 1024 * 1024;
+    static constexpr qint64 MaxSignatureBytes = 4096;
 
     UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent = nullptr);
     ~UpdateSession() override;
@@ -101,8 +104,11 @@ private:
     void readConfiguration();
     bool acquireLock();
     void recoverInstall();
-    int fetch(const QString& remoteName, transfer::BodySink& sink, bool isManifest);
-    bool fetchManifest();
+    int fetch(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+              bool showProgress);
+    std::optional<QString> fetchManifest();
+    bool manifestIsTrusted(const QByteArray& bytes);
+    bool hasRoomForFiles();
     void noteFailure(const QString& text);
     void endWithoutInstalling(const QString& status);
     void finishUpdate();

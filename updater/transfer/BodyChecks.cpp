@@ -1,5 +1,7 @@
 #include "BodyChecks.h"
 
+#include "StreamCheck.h"
+
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -62,14 +64,36 @@ HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected)
     return verdict;
 }
 
-std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received)
+ExpectedFile::ExpectedFile(std::optional<qint64> size, std::optional<QByteArray> sha256)
+    : m_size(size), m_check(std::make_unique<verify::StreamCheck>(size, std::move(sha256)))
+{}
+
+ExpectedFile::~ExpectedFile() = default;
+
+std::optional<QString> ExpectedFile::feed(const char* data, qint64 size)
+{
+    if (m_check->feed(QByteArrayView(data, size)))
+        return std::nullopt;
+    return u"body passes the manifest's FileSize of %1 bytes"_s.arg(*m_size);
+}
+
+std::optional<QString> ExpectedFile::finish()
+{
+    const verify::StreamResult result = m_check->finish();
+    if (result.ok())
+        return std::nullopt;
+    return result.reason;
+}
+
+std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received,
+                                bool sizeKnown)
 {
     if (head.declaredLength >= 0) {
         if (received != head.declaredLength)
             return u"%1 of %2 bytes arrived"_s.arg(received).arg(head.declaredLength);
         return std::nullopt;
     }
-    if (reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
+    if (sizeKnown || reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
         return std::nullopt;
     return u"no Content-Length: the body may be cut short"_s;
 }

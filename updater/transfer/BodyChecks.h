@@ -14,6 +14,10 @@
 
 class QNetworkReply;
 
+namespace verify {
+class StreamCheck;
+}
+
 namespace transfer {
 
 // One check over the body as it streams in.
@@ -25,6 +29,9 @@ public:
     virtual std::optional<QString> feed(const char* data, qint64 size) = 0;
     // Judges the whole body once it ended as its framing says.
     virtual std::optional<QString> finish() = 0;
+    // True when finish() alone proves the body whole (it knows the size), so
+    // a body without Content-Length may count.
+    virtual bool provesLength() const { return false; }
 };
 
 // Refuses a body the moment it passes `limit` bytes.
@@ -38,6 +45,22 @@ public:
 private:
     qint64 m_limit;
     qint64 m_seen = 0;
+};
+
+// The size and SHA-256 the manifest gives for a file, checked as the bytes
+// arrive: a body that passes the size stops at once.
+class ExpectedFile final : public BodyValidator
+{
+public:
+    ExpectedFile(std::optional<qint64> size, std::optional<QByteArray> sha256);
+    ~ExpectedFile() override;
+    std::optional<QString> feed(const char* data, qint64 size) override;
+    std::optional<QString> finish() override;
+    bool provesLength() const override { return m_size.has_value(); }
+
+private:
+    std::optional<qint64> m_size;
+    std::unique_ptr<verify::StreamCheck> m_check;
 };
 
 using Validators = std::vector<std::unique_ptr<BodyValidator>>;
@@ -64,6 +87,8 @@ HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected);
 // ended. Over HTTP/1.1 Qt reports a chunked body cut at a chunk boundary as
 // complete now and then, just like a body ended by closing the connection,
 // so neither proves the file whole and both are refused.
-std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received);
+// `sizeKnown`: a validator checks the body's size itself.
+std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received,
+                                bool sizeKnown);
 
 } // namespace transfer

@@ -4,6 +4,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace transfer {
@@ -176,7 +178,9 @@ void Transfer::onFinished()
              m_reply->errorString());
         return;
     }
-    if (const auto reason = judgeEnd(*m_reply, m_head, m_received)) {
+    const bool sizeKnown = std::any_of(m_validators.cbegin(), m_validators.cend(),
+                                       [](const auto& v) { return v->provesLength(); });
+    if (const auto reason = judgeEnd(*m_reply, m_head, m_received, sizeKnown)) {
         fail(Outcome::Refused, *reason);
         return;
     }
