@@ -6,8 +6,8 @@
 // On POSIX systems the handle is an open descriptor and every name is looked
 // up relative to it without following symbolic links, so a link that exists
 // below the game folder, or is swapped in while a run goes on, never redirects
-// a write. On Windows the same checks are made on paths; see GameDir.cpp for
-// the race that remains there.
+// a write. On Windows the same checks are made on paths; GameDirWindows.cpp
+// says what race remains there.
 //
 // Names passed to the members are single path components: "", ".", "..",
 // and names holding '/' or NUL are refused.

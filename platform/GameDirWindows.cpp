@@ -54,7 +54,8 @@ bool GameDir::chainIsPlain(QString* error) const
 {
     QString at = m_root;
     for (const QString& part : m_path.mid(m_root.size()).split(u'/', Qt::SkipEmptyParts)) {
-        at += u'/' + part;
+        at += u'/';
+        at += part;
         const QFileInfo info(at);
         if (isLink(info) || !info.isDir())
             return fail(error,
@@ -80,10 +81,11 @@ std::optional<GameDir> GameDir::duplicate(QString*) const
 
 std::optional<GameDir> GameDir::openChild(const QString& name, QString* error) const
 {
+    if (!chainIsPlain(error))
+        return std::nullopt;
     const Kind kind = kindOf(name);
-    if (!chainIsPlain(error) || kind != Kind::Folder) {
-        if (chainIsPlain(nullptr))
-            fail(error, explain(kind, Kind::Other, pathOf(name), {}));
+    if (kind != Kind::Folder) {
+        fail(error, explain(kind, Kind::Folder, pathOf(name), {}));
         return std::nullopt;
     }
     return GameDir(m_root, pathOf(name));
@@ -183,14 +185,16 @@ bool GameDir::sync() const
 std::optional<QByteArray> GameDir::readFile(const QString& name, qint64 maxBytes,
                                             QString* error) const
 {
+    if (!validName(name)) {
+        fail(error, invalidName(name));
+        return std::nullopt;
+    }
+    if (!chainIsPlain(error))
+        return std::nullopt;
     const Kind kind = kindOf(name);
     QFile in(pathOf(name));
-    if (!validName(name) || !chainIsPlain(error) || kind != Kind::File ||
-        !in.open(QIODevice::ReadOnly)) {
-        if (validName(name) && chainIsPlain(nullptr))
-            fail(error, explain(kind, Kind::File, pathOf(name), in.errorString()));
-        else if (!validName(name))
-            fail(error, invalidName(name));
+    if (kind != Kind::File || !in.open(QIODevice::ReadOnly)) {
+        fail(error, explain(kind, Kind::File, pathOf(name), in.errorString()));
         return std::nullopt;
     }
     const QByteArray bytes = in.read(maxBytes + 1);

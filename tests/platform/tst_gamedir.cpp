@@ -418,6 +418,13 @@ void TestGameDir::createAndRead()
     QCOMPARE(game->kindOf(u"sub"_s), Kind::Folder);
     QCOMPARE(game->kindOf(u"missing"_s), Kind::Missing);
     QVERIFY(game->sync());
+    // A folder cannot be replaced; the temporary file goes, the folder stays.
+    QVERIFY(scratch.write(u"game/sub/inner"_s, "inner"));
+    QVERIFY(!game->writeFileAtomically(u"sub"_s, newBytes, &error));
+    QCOMPARE(game->entries(), QStringList({u"f"_s, u"sub"_s}));
+    QCOMPARE(scratch.read(u"game/sub/inner"_s), QByteArray("inner"));
+    QVERIFY(game->removeFile(u"sub"_s) == false);
+    QVERIFY(QFile::remove(scratch.file(u"game/sub/inner"_s)));
 
     QVERIFY(!game->removeEmptyFolder(u"f"_s));
     QVERIFY(game->removeEmptyFolder(u"sub"_s));
