@@ -1,0 +1,162 @@
+#include "GameDir.h"
+#include "GameDirInternal.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+
+using namespace Qt::StringLiterals;
+using Kind = GameDir::Kind;
+
+namespace gamedir {
+
+bool fail(QString* error, const QString& reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+bool validName(const QString& name)
+{
+    if (name.isEmpty() || name == "."_L1 || name == ".."_L1 || name.contains(u'/') ||
+        name.contains(QChar(u'\0')))
+        return false;
+#ifdef Q_OS_WIN
+    // A backslash separates folders and a colon names a stream or a drive there.
+    if (name.contains(u'\\') || name.contains(u':'))
+        return false;
+#endif
+    return true;
+}
+
+QString invalidName(const QString& name)
+{
+    return u"\"%1\" is not a valid name"_s.arg(name);
+}
+
+QString explain(Kind kind, Kind wanted, const QString& path, const QString& otherwise)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    if (kind == wanted)
+        return otherwise;
+    switch (kind) {
+    case Kind::Missing:
+        return u"%1 does not exist"_s.arg(shown);
+    case Kind::File:
+        return u"%1 is a file"_s.arg(shown);
+    case Kind::Folder:
+        return u"%1 is a folder"_s.arg(shown);
+    case Kind::Link:
+        return u"%1 is a symbolic link"_s.arg(shown);
+    case Kind::Other:
+        break;
+    }
+    return u"%1 is neither a file nor a folder"_s.arg(shown);
+}
+
+} // namespace gamedir
+
+using namespace gamedir;
+
+namespace {
+
+bool sameIgnoringAsciiCase(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (lower(a.at(i).unicode()) != lower(b.at(i).unicode()))
+            return false;
+    }
+    return true;
+}
+
+// Fixed length and unpredictable: any name the file system accepts can be
+// written, and no one can place something under the name in advance.
+QString temporaryName()
+{
+    return u".qv-%1.tmp"_s.arg(qulonglong(QRandomGenerator::global()->generate64()), 16, 16,
+                               QChar(u'0'));
+}
+
+} // namespace
+
+// Shared by both systems; GameDirPosix.cpp and GameDirWindows.cpp hold what touches the disk.
+
+std::optional<GameDir> GameDir::openSub(const QStringList& segments, bool create,
+                                        QStringList* created, QString* error) const
+{
+    std::optional<GameDir> here = duplicate(error);
+    QString relative;
+    for (const QString& segment : segments) {
+        if (!here)
+            return std::nullopt;
+        if (!validName(segment)) {
+            fail(error, invalidName(segment));
+            return std::nullopt;
+        }
+        const QString name = here->spelledOnDisk(segment);
+        relative += (relative.isEmpty() ? QString() : u"/"_s) + name;
+        if (create && here->kindOf(name) == Kind::Missing) {
+            if (here->makeFolder(name, error)) {
+                if (created)
+                    created->append(relative);
+            } else if (here->kindOf(name) == Kind::Missing) {
+                return std::nullopt;
+            }
+        }
+        here = here->openChild(name, error);
+    }
+    return here;
+}
+
+QString GameDir::spelledOnDisk(const QString& name) const
+{
+    if (kindOf(name) != Kind::Missing)
+        return name;
+    const QStringList names = entries();
+    for (const QString& onDisk : names) {
+        if (sameIgnoringAsciiCase(onDisk, name))
+            return onDisk;
+    }
+    return name;
+}
+
+std::unique_ptr<QFile> GameDir::createNew(const QString& name, QFileDevice::Permissions perms,
+                                          QString* error) const
+{
+    return create(name, perms, error);
+}
+
+bool GameDir::writeFileAtomically(const QString& name, const QByteArray& bytes,
+                                  QString* error) const
+{
+    // QSaveFile works on paths and writes through a link to its target; here
+    // a link must be replaced and no path may be resolved again.
+    if (!validName(name))
+        return fail(error, invalidName(name));
+    const QString temp = temporaryName();
+    std::unique_ptr<QFile> file = create(temp, permissionsOf(name), error);
+    if (!file)
+        return false;
+    const bool written = file->write(bytes) == bytes.size() && syncFile(*file);
+    const QString writeError = file->errorString();
+    file->close();
+    if (!written) {
+        removeFile(temp);
+        return fail(error, u"%1: %2"_s.arg(QDir::toNativeSeparators(pathOf(name)), writeError));
+    }
+    if (!rename(temp, name, error)) {
+        removeFile(temp);
+        return false;
+    }
+    // The new bytes are in place either way; a folder that cannot be synced is no failure.
+    sync();
+    return true;
+}
+
+QString GameDir::pathOf(const QString& name) const
+{
+    return m_path + u'/' + name;
+}

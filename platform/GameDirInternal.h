@@ -1,0 +1,23 @@
+#pragma once
+
+// Helpers GameDir's shared code and its per-system halves have in common.
+
+#include "GameDir.h"
+
+class QFile;
+
+namespace gamedir {
+
+// Stores `reason` in `error` when given; false.
+bool fail(QString* error, const QString& reason);
+// A single path component that names something inside the folder.
+bool validName(const QString& name);
+QString invalidName(const QString& name);
+// Why something that is `kind` cannot be used where `wanted` is needed;
+// `otherwise` when the kind is right and something else went wrong.
+QString explain(GameDir::Kind kind, GameDir::Kind wanted, const QString& path,
+                const QString& otherwise);
+// Makes the file's bytes durable (defined per system).
+bool syncFile(QFile& file);
+
+} // namespace gamedir
