@@ -102,8 +102,8 @@ private slots:
     void stalePartFilesAreSwept();
     void fileListedTwiceLaterWins();
     void permissionsOfReplacedAndNewFiles();
-    void linkedGameFileIsReplacedAsALink();
-    void folderReachedTwiceKeepsItsPartFiles();
+    void linksNeverLeadOutside_data();
+    void linksNeverLeadOutside();
 };
 
 void UpdateInstallTest::completeRunPutsEveryFileInPlace()
@@ -322,48 +322,60 @@ void UpdateInstallTest::permissionsOfReplacedAndNewFiles()
 #endif
 }
 
-void UpdateInstallTest::linkedGameFileIsReplacedAsALink()
+void UpdateInstallTest::linksNeverLeadOutside_data()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Symbolic links need privileges on Windows");
-#else
-    // A game file that is a link is replaced as a link: the new file takes
-    // its place and what it pointed at, outside the game, is never touched.
-    kit::Site site;
-    install(site);
-    const QString elsewhere = site.game.file(u"elsewhere/big.dat"_s);
-    QVERIFY(site.game.write(u"elsewhere/big.dat"_s, "old big"));
-    QVERIFY(QFile::remove(site.game.file(u"data/c.dat"_s)));
-    QVERIFY(QFile::link(elsewhere, site.game.file(u"data/c.dat"_s)));
+    QTest::addColumn<QString>("link");     // in the game folder
+    QTest::addColumn<QString>("pointsTo"); // in a folder outside it
+    QTest::addColumn<bool>("updated");
 
-    site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
-    QVERIFY(!QFileInfo(site.game.file(u"data/c.dat"_s)).isSymLink());
-    QCOMPARE(site.game.read(u"data/c.dat"_s), kit::pattern(3003, 3));
-    QCOMPARE(site.game.read(u"elsewhere/big.dat"_s), "old big"_ba);
-    QVERIFY(partFiles(site).isEmpty());
-#endif
+    QTest::newRow("folder of entries") << u"data"_s << u"folder"_s << false;
+    QTest::newRow("game file") << u"data/b.dat"_s << u"b.dat"_s << true;
+    QTest::newRow("dangling game file") << u"data/b.dat"_s << u"missing.dat"_s << true;
+    QTest::newRow("info.ini") << u"info.ini"_s << u"info.ini"_s << true;
+    QTest::newRow("temp.ini") << u"temp.ini"_s << u"missing.ini"_s << true;
+    QTest::newRow("Updater.ini, dangling") << u"Updater.ini"_s << u"missing.ini"_s << false;
 }
 
-void UpdateInstallTest::folderReachedTwiceKeepsItsPartFiles()
+// Nothing outside the game folder is created, changed or removed through a
+// link: a folder that is a link makes its entries unsafe, a file that is a
+// link is replaced as a link.
+void UpdateInstallTest::linksNeverLeadOutside()
 {
 #ifdef Q_OS_WIN
     QSKIP("Symbolic links need privileges on Windows");
 #else
-    // "alias" leads to "data": clearing what a crashed run left there must
-    // not take the part files this run has already put there.
+    QFETCH(QString, link);
+    QFETCH(QString, pointsTo);
+    QFETCH(bool, updated);
     kit::Site site;
     install(site);
-    QVERIFY(QFile::link(site.game.file(u"data"_s), site.game.file(u"alias"_s)));
-    Entries remote = remoteEntries();
-    remote.append({u"x.dat"_s, u"1"_s, u"alias"_s});
-    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, remote));
-    site.serve(u"x.dat"_s, "x");
+    testsupport::ScratchFolder outside;
+    QVERIFY(outside.write(u"folder/b.dat"_s, "outside b"));
+    QVERIFY(outside.write(u"folder/.qvpart-abcdefgh"_s, "not ours to sweep"));
+    QVERIFY(outside.write(u"b.dat"_s, "outside b"));
+    QVERIFY(outside.write(u"info.ini"_s, site.game.read(u"info.ini"_s)));
+    const auto before = outside.snapshot();
+    if (site.game.isDir(link))
+        QVERIFY(QDir(site.game.file(link)).removeRecursively());
+    else if (site.game.exists(link))
+        QVERIFY(QFile::remove(site.game.file(link)));
+    QVERIFY(QFile::link(outside.file(pointsTo), site.game.file(link)));
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
-    QCOMPARE(site.game.read(u"data/b.dat"_s), kit::pattern(3002, 2));
-    QCOMPARE(site.game.read(u"data/x.dat"_s), "x"_ba);
+    QCOMPARE(outside.snapshot(), before);
+    if (updated) {
+        QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+        QCOMPARE(site.game.read(u"data/b.dat"_s), kit::pattern(3002, 2));
+        QCOMPARE(site.game.read(u"info.ini"_s), RemoteManifest);
+        QVERIFY(!QFileInfo(site.game.file(link)).isSymLink() || link == u"temp.ini"_s);
+    } else if (link == u"data"_s) {
+        QCOMPARE(site.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
+        QCOMPARE(site.view.current(Field::L3), u"Skipped Unsafe File b.dat!"_s);
+        QCOMPARE(site.requests(u"b.dat"_s), 0);
+    } else {
+        QCOMPARE(site.view.current(Field::L2), u"Please Input The Correct Web URL!"_s);
+        QVERIFY(!QFileInfo(site.game.file(link)).isSymLink());
+    }
     QVERIFY(partFiles(site).isEmpty());
 #endif
 }

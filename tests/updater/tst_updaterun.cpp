@@ -531,8 +531,8 @@ void UpdateRunTest::secondRunWaitsForTheFirst()
     site.run();
     QCOMPARE(requestsWhileHeld, 0);
     const QStringList log = site.view.log();
-    QCOMPARE(log.mid(0, 3), (QStringList{u"show"_s, u"continue=off"_s,
-                                         u"L2=Another Update Is Running!"_s}));
+    QCOMPARE(log.mid(0, 3),
+             (QStringList{u"show"_s, u"continue=off"_s, u"L2=Another Update Is Running!"_s}));
     if (quitWhileWaiting) {
         QCOMPARE(log.size(), 3);
         QCOMPARE(site.game.snapshot(), before);

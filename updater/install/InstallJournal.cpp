@@ -1,14 +1,10 @@
 #include "InstallJournal.h"
 
-#include "FileSync.h"
 #include "UpdateRules.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QSet>
 
-#include <filesystem>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -17,27 +13,22 @@ namespace installjournal {
 namespace {
 
 constexpr QByteArrayView Header = "quorvane-install-journal 1";
-
-QString pathOf(const QString& gameFolder, const QString& relative)
-{
-    return gameFolder + u'/' + relative;
-}
+constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
 
 // A relative path the journal may name: inside the game folder, no climbing.
 bool isSafeRelative(const QString& relative)
 {
-    const QStringList segments = updaterules::pathSegments(relative);
-    if (segments.isEmpty() || relative.startsWith(u'/') || relative.contains(u'\\'))
+    if (relative.isEmpty() || relative.startsWith(u'/') || relative.contains(u'\\'))
         return false;
     return !updaterules::isUnsafeEntry(QString(), relative);
 }
 
-std::optional<QList<Entry>> read(const QString& gameFolder, bool* malformed)
+std::optional<QList<Entry>> read(const GameDir& root, bool* malformed)
 {
-    QFile file(pathOf(gameFolder, FileName.toString()));
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes = root.readFile(FileName.toString(), MaxJournalBytes);
+    if (!bytes)
         return std::nullopt;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = bytes->split('\n');
     QList<Entry> entries;
     *malformed = lines.isEmpty() || lines.front() != Header;
     for (qsizetype i = 1; i < lines.size() && !*malformed; ++i) {
@@ -57,71 +48,83 @@ std::optional<QList<Entry>> read(const QString& gameFolder, bool* malformed)
     return entries;
 }
 
-qint64 regularFileSize(const QString& path)
+// The folder of a relative path and the name in it; reached without links.
+struct Place
 {
-    const QFileInfo info(path);
-    return info.isFile() && !info.isSymLink() ? info.size() : -1;
+    std::optional<GameDir> folder;
+    QString name;
+};
+
+Place placeOf(const GameDir& root, const QString& relative)
+{
+    QStringList segments = relative.split(u'/');
+    Place place;
+    place.name = segments.takeLast();
+    place.folder = root.openSub(segments, false);
+    return place;
+}
+
+qint64 regularFileSize(const Place& place)
+{
+    if (!place.folder || place.folder->kindOf(place.name) != GameDir::Kind::File)
+        return -1;
+    return QFileInfo(place.folder->path() + u'/' + place.name).size();
 }
 
 } // namespace
 
-bool write(const QString& gameFolder, const QList<Entry>& entries, QString* error)
+bool write(const GameDir& root, const QList<Entry>& entries, QString* error)
 {
     QByteArray text = Header.toByteArray() + '\n';
     for (const Entry& entry : entries)
         text += QByteArray::number(entry.size) + '\t' + entry.part.toUtf8() + '\t' +
                 entry.target.toUtf8() + '\n';
-    QSaveFile file(pathOf(gameFolder, FileName.toString()));
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return filesync::syncFolders({gameFolder}).isEmpty();
+    return root.writeFileAtomically(FileName.toString(), text, error) && root.sync();
 }
 
-void remove(const QString& gameFolder)
+void remove(const GameDir& root)
 {
-    QFile::remove(pathOf(gameFolder, FileName.toString()));
-    filesync::syncFolders({gameFolder});
+    if (root.kindOf(FileName.toString()) != GameDir::Kind::Missing) {
+        root.removeFile(FileName.toString());
+        root.sync();
+    }
 }
 
-Recovery recover(const QString& gameFolder)
+Recovery recover(const GameDir& root)
 {
     bool malformed = false;
-    const std::optional<QList<Entry>> entries = read(gameFolder, &malformed);
+    const std::optional<QList<Entry>> entries = read(root, &malformed);
     if (!entries)
-        return Recovery::Nothing;
-    QList<const Entry*> pending;
+        return root.kindOf(FileName.toString()) == GameDir::Kind::Missing
+                   ? Recovery::Nothing
+                   : (remove(root), Recovery::RolledBack);
+    std::vector<std::pair<Place, QString>> pending; // the part's place and its target's name
     bool missing = malformed;
     for (const Entry& entry : *entries) {
         if (malformed)
             break;
-        if (regularFileSize(pathOf(gameFolder, entry.part)) == entry.size)
-            pending.append(&entry);
-        else if (regularFileSize(pathOf(gameFolder, entry.target)) != entry.size)
+        Place part = placeOf(root, entry.part);
+        const Place target = placeOf(root, entry.target);
+        if (regularFileSize(part) == entry.size)
+            pending.emplace_back(std::move(part), target.name);
+        else if (regularFileSize(target) != entry.size)
             missing = true; // neither waiting nor in place: lost
     }
     if (missing) {
         for (const Entry& entry : *entries) {
-            if (isSafeRelative(entry.part))
-                QFile::remove(pathOf(gameFolder, entry.part));
+            const Place part = placeOf(root, entry.part);
+            if (isSafeRelative(entry.part) && part.folder &&
+                part.folder->kindOf(part.name) == GameDir::Kind::File)
+                part.folder->removeFile(part.name);
         }
-        remove(gameFolder);
+        remove(root);
         return Recovery::RolledBack;
     }
-    QStringList folders;
-    for (const Entry* entry : pending) {
-        std::error_code failed;
-        std::filesystem::rename(QFile(pathOf(gameFolder, entry->part)).filesystemFileName(),
-                                QFile(pathOf(gameFolder, entry->target)).filesystemFileName(),
-                                failed);
-        folders.append(QFileInfo(pathOf(gameFolder, entry->target)).path());
+    for (const auto& [part, target] : pending) {
+        part.folder->rename(part.name, target);
+        part.folder->sync();
     }
-    folders.removeDuplicates();
-    filesync::syncFolders(folders);
-    remove(gameFolder);
+    remove(root);
     return Recovery::Completed;
 }
 

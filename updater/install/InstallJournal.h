@@ -6,6 +6,8 @@
 // behind, and the next start completes the install from it, or rolls it back
 // when parts are missing, so the folder ends all old or all new.
 
+#include "GameDir.h"
+
 #include <QList>
 #include <QString>
 
@@ -24,10 +26,10 @@ struct Entry
 };
 
 // Writes the journal atomically and makes it durable.
-bool write(const QString& gameFolder, const QList<Entry>& entries, QString* error = nullptr);
+bool write(const GameDir& root, const QList<Entry>& entries, QString* error = nullptr);
 
 // Removes the journal once its install is complete.
-void remove(const QString& gameFolder);
+void remove(const GameDir& root);
 
 enum class Recovery
 {
@@ -38,6 +40,6 @@ enum class Recovery
 
 // Finishes what a journal left behind. Renames happen in the journal's order,
 // so the manifest, listed last, arrives last.
-Recovery recover(const QString& gameFolder);
+Recovery recover(const GameDir& root);
 
 } // namespace installjournal

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "FolderMaker.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
 
 #include <QStringList>
-
-#include <optional>
 
 // Writes one game file's body to a part file beside its target, making the
 // folders it needs; hands the finished part to the staged set, or removes it
@@ -14,7 +11,7 @@
 class PartSink final : public transfer::BodySink
 {
 public:
-    PartSink(StagedFiles& staged, const QString& gameFolder, QStringList folders, QString fileName,
+    PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
              QString localName);
     ~PartSink() override;
 
@@ -27,10 +24,11 @@ public:
 
 private:
     StagedFiles& m_staged;
-    FolderMaker m_maker;
+    const GameDir& m_root;
     QStringList m_folders;
     QString m_fileName;
     QString m_localName;
     StagedFiles::Part m_part;
+    QStringList m_created;
     QString m_error;
 };

@@ -4,11 +4,9 @@
 #include "InstallJournal.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <algorithm>
-#include <filesystem>
 
 using namespace Qt::StringLiterals;
 
@@ -25,12 +23,9 @@ bool isAlphanumeric(QStringView text)
     });
 }
 
-bool renameOver(const QString& from, const QString& to)
+QString joined(const QString& folder, const QString& name)
 {
-    std::error_code error;
-    std::filesystem::rename(QFile(from).filesystemFileName(), QFile(to).filesystemFileName(),
-                            error);
-    return !error;
+    return folder.isEmpty() ? name : folder + u'/' + name;
 }
 
 } // namespace
@@ -55,91 +50,133 @@ QString StagedFiles::randomSuffix()
     return suffix;
 }
 
-StagedFiles::Part StagedFiles::createPart(const QString& target)
+QString StagedFiles::relativeOf(const GameDir& folder) const
 {
-    Part part{nullptr, target};
-    const QFileInfo info(target);
-    if (info.isDir() && !info.isSymLink())
+    const QString relative = QDir(m_root.path()).relativeFilePath(folder.path());
+    return relative == u"."_s ? QString() : relative;
+}
+
+std::shared_ptr<GameDir> StagedFiles::folderFor(const QStringList& segments, QStringList* created,
+                                                QString* error)
+{
+    std::optional<GameDir> opened = m_root.openSub(segments, true, created, error);
+    if (!opened)
+        return nullptr;
+    // Opened afresh each time: a folder removed and made again by another
+    // file's failure must not be written through an old handle.
+    auto folder = std::make_shared<GameDir>(std::move(*opened));
+    if (!m_swept.contains(relativeOf(*folder))) {
+        m_swept.insert(relativeOf(*folder));
+        sweep(*folder);
+    }
+    return folder;
+}
+
+StagedFiles::Part StagedFiles::createPart(const QStringList& folders, const QString& fileName,
+                                          QStringList* created, QString* error)
+{
+    Part part;
+    part.folder = folderFor(folders, created, error);
+    if (!part.folder)
         return part;
-    const QString folder = info.path();
-    if (!m_swept.contains(folder)) {
-        m_swept.insert(folder);
-        sweep(folder);
+    part.folderPath = relativeOf(*part.folder);
+    part.target = fileName;
+    if (part.folder->kindOf(fileName) == GameDir::Kind::Folder) {
+        *error = u"a folder has the name of "_s + fileName;
+        return part;
     }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        auto file = std::make_unique<QFile>(folder + u'/' + PartPrefix + randomSuffix());
-        // Not QTemporaryFile: its files are private to the owner, game files are not.
-        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-            if (info.isFile() && !info.isSymLink()) {
-                const QFileDevice::Permissions mode = info.permissions();
-                if (mode != QFileDevice::Permissions())
-                    file->setPermissions(mode);
-            }
-            m_ownNames.insert(QFileInfo(file->fileName()).fileName());
-            part.file = std::move(file);
-            return part;
-        }
-        if (!file->exists())
-            break; // not a name clash: the folder refuses
+    const QFileDevice::Permissions mode = part.folder->permissionsOf(fileName).value_or(
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+        QFileDevice::ReadOther);
+    for (int attempt = 0; attempt < 16 && !part.file; ++attempt) {
+        part.name = PartPrefix + randomSuffix();
+        part.file = part.folder->createNew(part.name, mode, error);
     }
+    if (part.file)
+        m_ownNames.insert(joined(part.folderPath, part.name));
     return part;
 }
 
-void StagedFiles::add(Part part, const QString& localName, const std::vector<QString>& folders)
+void StagedFiles::add(Part part, const QString& localName, const QStringList& folders)
 {
-    Staged staged{part.file->fileName(), part.target, localName, part.file->size()};
+    Staged staged{part.folder, part.folderPath, part.name,
+                  part.target, localName,       part.file->size()};
     part.file->close();
-    const auto earlier = m_byTarget.constFind(part.target);
+    const QString key = joined(part.folderPath, part.target).toCaseFolded();
+    const auto earlier = m_byTarget.constFind(key);
     if (earlier != m_byTarget.cend()) {
-        QFile::remove(m_parts[*earlier].path);
+        m_parts[*earlier].folder->removeFile(m_parts[*earlier].name);
         m_parts[*earlier] = std::move(staged);
     } else {
-        m_byTarget.insert(part.target, m_parts.size());
+        m_byTarget.insert(key, m_parts.size());
         m_parts.push_back(std::move(staged));
     }
-    m_folders.insert(m_folders.end(), folders.begin(), folders.end());
+    m_folders.append(folders);
 }
 
 bool StagedFiles::stageManifest(const QByteArray& bytes)
 {
-    Part part = createPart(m_gameFolder + u"/info.ini"_s);
+    QString error;
+    Part part = createPart({}, u"info.ini"_s, nullptr, &error);
     if (!part.file || part.file->write(bytes) != bytes.size()) {
         if (part.file)
-            part.file->remove();
+            part.folder->removeFile(part.name);
         return false;
     }
-    m_manifest = Staged{part.file->fileName(), part.target, u"info.ini"_s, bytes.size()};
     part.file->close();
+    m_manifest =
+        Staged{part.folder, part.folderPath, part.name, part.target, u"info.ini"_s, bytes.size()};
     return true;
 }
 
-QString StagedFiles::relative(const QString& path) const
-{
-    return QDir(m_gameFolder).relativeFilePath(path);
-}
-
-bool StagedFiles::writeJournal()
+bool StagedFiles::writeJournal() const
 {
     QList<installjournal::Entry> entries;
-    for (const Staged& part : m_parts)
-        entries.append({relative(part.path), relative(part.target), part.size});
+    for (const Staged& p : m_parts)
+        entries.append({joined(p.folderPath, p.name), joined(p.folderPath, p.target), p.size});
     if (m_manifest)
-        entries.append(
-            {relative(m_manifest->path), relative(m_manifest->target), m_manifest->size});
-    return installjournal::write(m_gameFolder, entries);
+        entries.append({m_manifest->name, m_manifest->target, m_manifest->size});
+    return installjournal::write(m_root, entries);
+}
+
+bool StagedFiles::renameAll(QStringList& failed)
+{
+    QSet<GameDir*> touched;
+    for (const Staged& part : m_parts) {
+        if (!part.folder->rename(part.name, part.target)) {
+            // Another program holds the file (Windows): the rest still go in.
+            part.folder->removeFile(part.name);
+            failed.append(part.localName);
+            continue;
+        }
+        touched.insert(part.folder.get());
+    }
+    // Made this run: durable in their parents too.
+    for (const QString& made : std::as_const(m_folders)) {
+        QStringList parent = made.split(u'/');
+        parent.removeLast();
+        if (auto dir = m_root.openSub(parent, false))
+            dir->sync();
+    }
+    for (GameDir* folder : std::as_const(touched)) {
+        if (!folder->sync())
+            failed.append(folder->path());
+    }
+    return failed.isEmpty();
 }
 
 QStringList StagedFiles::install()
 {
     QStringList paths;
     for (const Staged& part : m_parts)
-        paths.append(part.path);
+        paths.append(part.folder->path() + u'/' + part.name);
     if (m_manifest)
-        paths.append(m_manifest->path);
-    QStringList failed = localNamesOf(filesync::syncFiles(paths));
+        paths.append(m_manifest->folder->path() + u'/' + m_manifest->name);
+    QStringList failed;
+    if (!filesync::syncFiles(paths).isEmpty())
+        failed.append(u"the downloaded files"_s);
     for (const Staged& part : m_parts) {
-        const QFileInfo target(part.target);
-        if (target.isDir() && !target.isSymLink())
+        if (part.folder->kindOf(part.target) == GameDir::Kind::Folder)
             failed.append(part.localName);
     }
     if (failed.isEmpty() && !writeJournal())
@@ -148,74 +185,55 @@ QStringList StagedFiles::install()
         discard();
         return failed;
     }
-
-    QStringList folders;
-    for (const Staged& part : m_parts) {
-        if (!renameOver(part.path, part.target)) {
-            // Another program holds the file (Windows): the rest still go in.
-            QFile::remove(part.path);
-            failed.append(part.localName);
-            continue;
-        }
-        folders.append(QFileInfo(part.target).path());
-    }
-    // The folders made this run must be durable in their parents too.
-    for (const QString& made : m_folders)
-        folders.append(QFileInfo(made).path());
-    folders.removeDuplicates();
-    for (const QString& folder : filesync::syncFolders(folders))
-        failed.append(folder);
     // The manifest says the set is installed: only when all of it is.
-    if (m_manifest) {
-        if (!failed.isEmpty() || !renameOver(m_manifest->path, m_manifest->target)) {
-            QFile::remove(m_manifest->path);
+    if (renameAll(failed) && m_manifest) {
+        if (!m_root.rename(m_manifest->name, m_manifest->target) || !m_root.sync())
             failed.append(m_manifest->localName);
-        } else if (!filesync::syncFolders({m_gameFolder}).isEmpty()) {
-            failed.append(m_manifest->localName);
-        }
     }
-    installjournal::remove(m_gameFolder);
+    if (m_manifest && !failed.isEmpty())
+        m_root.removeFile(m_manifest->name);
+    installjournal::remove(m_root);
+    forget();
+    return failed;
+}
+
+void StagedFiles::forget()
+{
     m_parts.clear();
     m_manifest.reset();
     m_byTarget.clear();
     m_folders.clear();
-    return failed;
+}
+
+void StagedFiles::removeFolders(const GameDir& root, const QStringList& created)
+{
+    for (auto it = created.crbegin(); it != created.crend(); ++it) {
+        QStringList segments = it->split(u'/');
+        const QString last = segments.takeLast();
+        if (auto parent = root.openSub(segments, false))
+            parent->removeEmptyFolder(last); // only when empty: something may have moved in
+    }
 }
 
 void StagedFiles::discard()
 {
     for (const Staged& part : m_parts)
-        QFile::remove(part.path);
+        part.folder->removeFile(part.name);
     if (m_manifest)
-        QFile::remove(m_manifest->path);
-    m_manifest.reset();
-    m_parts.clear();
-    m_byTarget.clear();
-    for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it)
-        QDir().rmdir(*it); // only when empty: something else may have moved in
-    m_folders.clear();
+        m_manifest->folder->removeFile(m_manifest->name);
+    const QStringList folders = m_folders;
+    forget();
+    removeFolders(m_root, folders);
 }
 
-// Part files left by a run that crashed or lost its power. Ours are spared.
-void StagedFiles::sweep(const QString& folder) const
+// Part files left by a run that crashed or lost its power. Ours are spared;
+// links are removed as links.
+void StagedFiles::sweep(const GameDir& folder) const
 {
-    const QStringList names = QDir(folder).entryList({PartPrefix + u'*', u".*.part-??????"_s},
-                                                     QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : names) {
-        if (isPartName(name) && !m_ownNames.contains(name))
-            QFile::remove(folder + u'/' + name);
+    const QString prefix = relativeOf(folder);
+    for (const QString& name : folder.entries()) {
+        if (isPartName(name) && !m_ownNames.contains(joined(prefix, name)) &&
+            folder.kindOf(name) != GameDir::Kind::Folder)
+            folder.removeFile(name);
     }
-}
-
-QStringList StagedFiles::localNamesOf(const QStringList& paths) const
-{
-    const QSet<QString> wanted(paths.cbegin(), paths.cend());
-    QStringList names;
-    for (const Staged& part : m_parts) {
-        if (wanted.contains(part.path))
-            names.append(part.localName);
-    }
-    if (m_manifest && wanted.contains(m_manifest->path))
-        names.append(m_manifest->localName);
-    return names;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GameDir.h"
+
 #include <QFile>
 #include <QHash>
 #include <QSet>
@@ -12,13 +14,15 @@
 
 // The game files of one run. Each is written to a part file beside its target
 // and closed unsynced; only when the whole set has arrived is it made durable
-// in one batch and renamed into place, so a failed, stopped or crashed update
-// never leaves a mix of old and new files, and the disk is waited on once
-// rather than once per file.
+// in one batch, recorded in the install journal and renamed into place, so a
+// failed, stopped or crashed update never leaves a mix of old and new files.
+// Every folder is reached through the game folder's handle without following
+// links, so nothing outside the game folder is ever created, replaced or
+// removed; a target that is a link is replaced as a link.
 class StagedFiles
 {
 public:
-    explicit StagedFiles(QString gameFolder) : m_gameFolder(std::move(gameFolder)) {}
+    explicit StagedFiles(const GameDir& root) : m_root(root) {}
     ~StagedFiles() { discard(); }
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
@@ -32,19 +36,23 @@ public:
     struct Part
     {
         std::unique_ptr<QFile> file;
-        QString target;
+        std::shared_ptr<GameDir> folder;
+        QString folderPath; // relative to the game folder, "" for itself
+        QString name;       // of the part file in `folder`
+        QString target;     // name of the target in `folder`
     };
 
-    // A new, empty part file for `target`, open for writing; no file when none
-    // can be made (a folder standing in the target's place included). A
-    // target that is a symbolic link is replaced as a link: what it points to
-    // is never touched.
-    Part createPart(const QString& target);
+    // A new, empty part file for `fileName` in the folder `folders` names
+    // (made as needed; the names made are added to `created`), open for
+    // writing. No file, with a reason, when a folder is a link or cannot be
+    // made, or a folder stands in the target's place.
+    Part createPart(const QStringList& folders, const QString& fileName, QStringList* created,
+                    QString* error);
 
     // Takes a part file whose body is complete. A later file for the same
-    // target replaces an earlier one. `folders` were made for it and go again
-    // if the run is not installed.
-    void add(Part part, const QString& localName, const std::vector<QString>& folders);
+    // target replaces an earlier one. `folders` (relative) were made for it
+    // and go again if the run is not installed.
+    void add(Part part, const QString& localName, const QStringList& folders);
 
     qsizetype count() const { return qsizetype(m_parts.size()); }
 
@@ -57,30 +65,37 @@ public:
     // durable, or a folder has taken a target's place, no target is touched.
     QStringList install();
 
-    // Removes every part file and the folders made for them.
+    // Removes every part file and the (still empty) folders made for them.
     void discard();
+
+    // Removes the folders in `created` (relative) that are still empty, last made first.
+    static void removeFolders(const GameDir& root, const QStringList& created);
 
 private:
     struct Staged
     {
-        QString path;
+        std::shared_ptr<GameDir> folder;
+        QString folderPath;
+        QString name;
         QString target;
         QString localName;
         qint64 size = 0;
     };
 
     static QString randomSuffix();
-    void sweep(const QString& folder) const;
-    QStringList localNamesOf(const QStringList& paths) const;
+    std::shared_ptr<GameDir> folderFor(const QStringList& segments, QStringList* created,
+                                       QString* error);
+    void sweep(const GameDir& folder) const;
+    QString relativeOf(const GameDir& folder) const;
+    bool writeJournal() const;
+    bool renameAll(QStringList& failed);
+    void forget();
 
-    bool writeJournal();
-    QString relative(const QString& path) const;
-
-    QString m_gameFolder;
+    const GameDir& m_root;
     std::vector<Staged> m_parts;
     std::optional<Staged> m_manifest;
     QHash<QString, size_t> m_byTarget; // where each target's part sits in m_parts
-    std::vector<QString> m_folders;    // in the order they were made
-    QSet<QString> m_swept;
-    QSet<QString> m_ownNames; // of the part files this run made
+    QStringList m_folders;             // made for the parts, in the order they were made
+    QSet<QString> m_swept;             // folders (relative) cleared of stale part files
+    QSet<QString> m_ownNames;          // "folder/name" of the part files this run made
 };

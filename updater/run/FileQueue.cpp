@@ -1,5 +1,6 @@
 #include "FileQueue.h"
 
+#include "GameDir.h"
 #include "Inet.h"
 #include "Manifest.h"
 #include "PartSink.h"
@@ -16,6 +17,36 @@
 #include <optional>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// True when a folder on the entry's way is a symbolic link: it could lead
+// outside the game folder, so the entry is refused.
+bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry)
+{
+    QStringList segments = updaterules::pathSegments(entry.FilePath);
+    QStringList nameParts = updaterules::pathSegments(entry.FileName);
+    nameParts.removeLast();
+    segments.append(nameParts);
+    std::optional<GameDir> folder = root.openSub({}, false);
+    for (const QString& segment : std::as_const(segments)) {
+        if (!folder)
+            return false;
+        switch (folder->kindOf(segment)) {
+        case GameDir::Kind::Link:
+            return true;
+        case GameDir::Kind::Folder:
+        case GameDir::Kind::Missing: // another letter case may exist
+            folder = folder->openSub({segment}, false);
+            break;
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 struct FileQueue::Job
 {
@@ -63,7 +94,8 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
         job.done = true;
         if (!hasName(job.remote))
             continue;
-        if (updaterules::isUnsafeEntry(job.remote.FilePath, job.remote.FileName)) {
+        if (updaterules::isUnsafeEntry(job.remote.FilePath, job.remote.FileName) ||
+            leadsThroughLink(*m_setup.root, job.remote)) {
             job.action = Job::Action::Unsafe;
             job.ok = false;
             continue;
@@ -137,8 +169,8 @@ void FileQueue::startAttempt(std::size_t index)
     QStringList nameParts = updaterules::pathSegments(job.remote.FileName);
     const QString fileName = nameParts.takeLast();
     folders.append(nameParts);
-    job.sink = std::make_unique<PartSink>(m_staged, m_setup.gameFolder, folders, fileName,
-                                          job.remote.FileName);
+    job.sink =
+        std::make_unique<PartSink>(m_staged, *m_setup.root, folders, fileName, job.remote.FileName);
     job.progress.reset();
     const QUrl url(m_setup.baseUrl +
                        QString::fromLatin1(updaterules::encodeRemoteName(job.remote.FileName)),

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+class GameDir;
 class Inet;
 class PartSink;
 class StagedFiles;
@@ -32,7 +33,7 @@ class FileQueue : public QObject
 public:
     struct Setup
     {
-        QString gameFolder;
+        const GameDir* root = nullptr; // the game folder
         QString baseUrl;
         int connections = 4;
         std::int32_t pendingTotal = 0;

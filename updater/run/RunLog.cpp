@@ -1,9 +1,8 @@
 #include "RunLog.h"
 
+#include "GameDir.h"
+
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 void RunLog::add(const QString& line)
 {
@@ -21,21 +20,22 @@ QByteArray RunLog::appended(QByteArray existing, const QByteArray& lines, qint64
     return existing;
 }
 
-bool RunLog::flush()
+bool RunLog::flush(const GameDir& gameFolder)
 {
     if (m_pending.isEmpty())
         return true;
-    const QString path = m_gameFolder + u'/' + FileName;
+    const QString name = FileName.toString();
     QByteArray existing;
-    const QFileInfo info(path);
-    if (info.isSymLink() || (info.exists() && !info.isFile()))
-        return false;
-    QFile old(path);
-    if (old.open(QIODevice::ReadOnly))
-        existing = old.read(MaxBytes);
-    QSaveFile file(path);
-    const QByteArray text = appended(std::move(existing), m_pending, MaxBytes);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+    switch (gameFolder.kindOf(name)) {
+    case GameDir::Kind::Missing:
+        break;
+    case GameDir::Kind::File:
+        existing = gameFolder.readFile(name, 2 * MaxBytes).value_or(QByteArray());
+        break;
+    default:
+        return false; // never written through a link or into something else
+    }
+    if (!gameFolder.writeFileAtomically(name, appended(std::move(existing), m_pending, MaxBytes)))
         return false;
     m_pending.clear();
     return true;

@@ -6,7 +6,10 @@
 // by dropping its oldest half, and replaced atomically like every other file
 // the updater writes. A log that cannot be written never stops an update.
 
+#include <QByteArray>
 #include <QString>
+
+class GameDir;
 #include <QStringList>
 
 class RunLog
@@ -15,21 +18,20 @@ public:
     static constexpr QStringView FileName = u"Quorvane.log";
     static constexpr qint64 MaxBytes = 1024 * 1024;
 
-    explicit RunLog(QString gameFolder) : m_gameFolder(std::move(gameFolder)) {}
-    ~RunLog() { flush(); }
+    RunLog() = default;
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
 
     // A line stamped with the time (UTC).
     void add(const QString& line);
-    // Appends what was added since the last flush; false when it could not.
-    bool flush();
+    // Appends what was added since the last flush to the log in `gameFolder`;
+    // false when it could not.
+    bool flush(const GameDir& gameFolder);
 
     // `existing` with `lines` appended, its oldest half dropped (at a line
     // boundary) as often as needed to stay under `limit` bytes.
     static QByteArray appended(QByteArray existing, const QByteArray& lines, qint64 limit);
 
 private:
-    QString m_gameFolder;
     QByteArray m_pending;
 };

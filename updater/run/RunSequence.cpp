@@ -18,7 +18,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStorageInfo>
 #include <QTimer>
@@ -42,18 +41,12 @@ public:
     QByteArray bytes;
 };
 
-bool writeWhole(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
-
 } // namespace
 
 void UpdateSession::deleteTempManifest()
 {
-    if (gamefolder::plainFileExists(gamePath(u"temp.ini"_s)))
-        QFile::remove(gamePath(u"temp.ini"_s));
+    if (root() && root()->kindOf(u"temp.ini"_s) == GameDir::Kind::File)
+        root()->removeFile(u"temp.ini"_s);
 }
 
 void UpdateSession::readConfiguration()
@@ -96,7 +89,9 @@ bool UpdateSession::acquireLock()
 
 void UpdateSession::recoverInstall()
 {
-    switch (installjournal::recover(m_gameFolder)) {
+    if (!root())
+        return;
+    switch (installjournal::recover(*root())) {
     case installjournal::Recovery::Nothing:
         break;
     case installjournal::Recovery::Completed:
@@ -128,9 +123,8 @@ bool UpdateSession::manifestIsTrusted(const QByteArray& bytes)
     if (outcome != transfer::Outcome::Complete)
         return false;
     std::optional<QByteArray> installed;
-    QFile info(gamePath(u"info.ini"_s));
-    if (gamefolder::plainFileExists(info.fileName()) && info.open(QIODevice::ReadOnly))
-        installed = info.read(MaxManifestBytes + 1);
+    if (root() && root()->kindOf(u"info.ini"_s) == GameDir::Kind::File)
+        installed = root()->readFile(u"info.ini"_s, MaxManifestBytes);
     const verify::ManifestJudgement judgement = verify::judgeSignedManifest(
         bytes, signature.bytes, keys.value(), installed, QDateTime::currentDateTimeUtc());
     m_log.add(judgement.accepted() ? u"manifest signature verified"_s
@@ -154,7 +148,7 @@ std::optional<QString> UpdateSession::fetchManifest()
     }
     if (!manifestIsTrusted(sink.bytes))
         return m_quit ? unusable : u"Could Not Verify Update Information!"_s;
-    if (!writeWhole(gamePath(u"temp.ini"_s), sink.bytes)) {
+    if (!root() || !root()->writeFileAtomically(u"temp.ini"_s, sink.bytes)) {
         noteFailure(u"Could Not Write temp.ini!"_s);
         m_view.setL3(m_firstFailure);
         return unusable;
@@ -215,11 +209,10 @@ void UpdateSession::endWithoutInstalling(const QString& status)
 // is the one the run worked from, so temp.ini must still hold those bytes.
 bool UpdateSession::installSet()
 {
-    QFile temp(gamePath(u"temp.ini"_s));
-    if (!temp.open(QIODevice::ReadOnly) || temp.read(MaxManifestBytes + 1) != m_manifestBytes)
+    if (!root() || root()->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes)
         return false;
     if (!m_staged)
-        m_staged = std::make_unique<StagedFiles>(m_gameFolder);
+        m_staged = std::make_unique<StagedFiles>(*root());
     if (!m_staged->stageManifest(m_manifestBytes)) {
         noteFailure(u"Could Not Write info.ini!"_s);
         return false;
@@ -270,7 +263,8 @@ void UpdateSession::UpdateRun()
     // written and the folder is free for the next run.
     const auto release = qScopeGuard([this] {
         m_staged.reset();
-        m_log.flush();
+        if (root())
+            m_log.flush(*root());
         m_lock.reset();
     });
     m_state.EntryCount = 0;
@@ -280,8 +274,9 @@ void UpdateSession::UpdateRun()
         return;
     recoverInstall();
     const QString updaterIni = gamePath(u"Updater.ini"_s);
-    if (!gamefolder::plainFileExists(updaterIni)) {
-        modINI::WriteINI(u"UPDATER"_s, u"WebSite"_s, QString(), updaterIni);
+    if (!gamefolder::plainFileExists(updaterIni) && root()) {
+        // Made like every other file here: a link in its place is replaced.
+        root()->writeFileAtomically(u"Updater.ini"_s, "[UPDATER]\r\nWebSite=\r\n");
         readConfiguration();
     }
     const QString infoIni = gamePath(u"info.ini"_s);

@@ -1,10 +1,10 @@
 #include "UpdateSession.h"
 
 #include "FileQueue.h"
-#include "FolderMaker.h"
 #include "GameFolder.h"
 #include "Inet.h"
 #include "Manifest.h"
+#include "PartSink.h"
 #include "Progress.h"
 #include "RunLog.h"
 #include "StagedFiles.h"
@@ -22,54 +22,18 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Replaces one file atomically once its body is complete (the manifest, and
-// single files fetched without a run).
-class SaveFileSink final : public transfer::BodySink
-{
-public:
-    SaveFileSink(const QString& gameFolder, QStringList folders, QString fileName)
-        : m_maker(gameFolder), m_folders(std::move(folders)), m_fileName(std::move(fileName))
-    {}
-
-    bool open(const transfer::Head&) override
-    {
-        if (!m_maker.make(m_folders))
-            return false;
-        m_file = std::make_unique<QSaveFile>(m_maker.folder() + u'/' + m_fileName);
-        return m_file->open(QIODevice::WriteOnly);
-    }
-    bool write(const char* data, qint64 size) override { return m_file->write(data, size) == size; }
-    QString errorString() const override
-    {
-        return m_file ? m_file->errorString() : u"cannot make the folder"_s;
-    }
-    bool commit()
-    {
-        if (!m_file && !open({}))
-            return false;
-        if (!m_file->commit())
-            return false;
-        m_maker.keep();
-        return true;
-    }
-
-private:
-    FolderMaker m_maker;
-    QStringList m_folders;
-    QString m_fileName;
-    std::unique_ptr<QSaveFile> m_file;
-};
-
-} // namespace
-
 UpdateSession::UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent)
-    : QObject(parent), m_gameFolder(std::move(gameFolder)), m_inet(inet), m_view(view),
-      m_log(m_gameFolder)
+    : QObject(parent), m_gameFolder(std::move(gameFolder)), m_inet(inet), m_view(view), m_log()
 {}
 
 UpdateSession::~UpdateSession() = default;
+
+const GameDir* UpdateSession::root()
+{
+    if (!m_root)
+        m_root = GameDir::openRoot(m_gameFolder);
+    return m_root ? &*m_root : nullptr;
+}
 
 void UpdateSession::noteFailure(const QString& text)
 {
@@ -159,11 +123,17 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     const QString fileName = nameParts.takeLast();
     folders.append(nameParts);
 
-    SaveFileSink sink(m_gameFolder, folders, fileName);
-    const auto outcome = transfer::Outcome(fetch(remoteName, sink, -1, true));
+    if (!root()) {
+        m_view.setL3("Could Not Write "_L1 + localName + u'!');
+        return false;
+    }
+    StagedFiles staged(*root());
+    auto sink = std::make_unique<PartSink>(staged, *root(), folders, fileName, localName);
+    const auto outcome = transfer::Outcome(fetch(remoteName, *sink, -1, true));
     if (m_quit || outcome == transfer::Outcome::Cancelled)
         return false;
-    if (outcome == transfer::Outcome::Complete && sink.commit()) {
+    if (outcome == transfer::Outcome::Complete && sink->commit() && (sink.reset(), true) &&
+        staged.install().isEmpty()) {
         m_view.setL3("Downloaded "_L1 + remoteName + u'!');
         return true;
     }
@@ -181,11 +151,8 @@ void UpdateSession::LoadManifests()
     m_state.RemoteEntries.clear();
     m_state.LocalEntries.clear();
     // The downloaded manifest as the run read it, not as temp.ini may be now.
-    if (m_manifestBytes.isEmpty()) {
-        QFile temp(gamePath(u"temp.ini"_s));
-        if (temp.open(QIODevice::ReadOnly))
-            m_manifestBytes = temp.read(MaxManifestBytes);
-    }
+    if (m_manifestBytes.isEmpty() && root())
+        m_manifestBytes = root()->readFile(u"temp.ini"_s, MaxManifestBytes).value_or(QByteArray());
     m_state.RemoteEntries = Manifest::parse(m_manifestBytes).entries(count);
     m_state.LocalEntries = QVector<ManifestEntry>(m_state.RemoteEntries.size());
     const QString localFile = gamePath(u"info.ini"_s);
@@ -214,9 +181,13 @@ bool UpdateSession::UpdateFiles()
         return false;
     m_view.setL2(QString());
     m_state.DownloadCounter = 0;
+    if (!root()) {
+        noteFailure(u"Could Not Write temp.ini!"_s);
+        return false;
+    }
     if (!m_staged)
-        m_staged = std::make_unique<StagedFiles>(m_gameFolder);
-    FileQueue::Setup setup{m_gameFolder, m_state.BaseUrl, m_state.Connections, m_state.PendingTotal,
+        m_staged = std::make_unique<StagedFiles>(*root());
+    FileQueue::Setup setup{root(), m_state.BaseUrl, m_state.Connections, m_state.PendingTotal,
                            [this](const QString& line) { m_log.add(line); }};
     FileQueue queue(m_inet, m_view, *m_staged, std::move(setup));
     m_queue = &queue;

@@ -14,6 +14,7 @@
 
 #include <chrono>
 
+#include "GameDir.h"
 #include "RunLog.h"
 
 #include <QByteArray>
@@ -88,6 +89,8 @@ public:
     bool quitRequested() const { return m_quit; }
 
     const RunState& state() const { return m_state; }
+    // The game folder's handle; nothing when the folder cannot be opened.
+    const GameDir* root();
     const QString& gameFolder() const { return m_gameFolder; }
     // For tools and tests that fetch single files without a run.
     void setBaseUrl(const QString& baseUrl) { m_state.BaseUrl = baseUrl; }
@@ -117,6 +120,7 @@ private:
     void deleteTempManifest();
 
     QString m_gameFolder;
+    std::optional<GameDir> m_root; // before everything that writes through it
     Inet& m_inet;
     UpdateView& m_view;
     RunState m_state;
