@@ -58,6 +58,11 @@ public:
     std::unique_ptr<QFile> createNew(const QString& name, QFileDevice::Permissions perms,
                                      QString* error = nullptr) const;
 
+    // An existing regular file (never a link) open for writing at its end,
+    // unbuffered: a part file that continues where an interrupted download
+    // stopped.
+    std::unique_ptr<QFile> openForAppend(const QString& name, QString* error = nullptr) const;
+
     // Of a regular file; nullopt for anything else, links included.
     std::optional<QFileDevice::Permissions> permissionsOf(const QString& name) const;
 

@@ -329,16 +329,36 @@ void tst_QuorvaneEndToEnd::quitDuringDownload()
     QCOMPARE(readAll(game(u"info.ini"_s)), readAll(kDemo + u"/game/info.ini"_s));
     const QByteArray maps = readAll(game(u"data/maps.dat"_s));
     QVERIFY(maps == oldMaps || maps == readAll(siteFile(u"maps.dat"_s)));
+    bool kept = false; // what arrived of maps.dat, kept to resume from
     for (const QString& file : filesBelow(m_game->path())) {
         const QString name = QFileInfo(file).fileName();
-        if (name == u"Updater.ini"_s || name == u"info.ini"_s || name == u"temp.ini"_s)
+        if (name == u"Updater.ini"_s || name == u"info.ini"_s || name == u"temp.ini"_s ||
+            name == u"Quorvane.resume"_s)
             continue;
+        if (name.startsWith(u".qvpart-"_s) && !kept) {
+            kept = true;
+            QVERIFY(readAll(siteFile(u"maps.dat"_s)).startsWith(readAll(game(file))));
+            continue;
+        }
         QVERIFY2(std::any_of(kSiteFiles.begin(), kSiteFiles.end(),
                              [&](const SiteFile& f) { return f.name == name; }),
                  qPrintable(u"left behind: "_s + file));
         if (name != u"maps.dat"_s)
             QCOMPARE(readAll(game(file)), readAll(siteFile(name)));
     }
+    QCOMPARE(QFile::exists(game(u"Quorvane.resume"_s)), kept);
+
+    // The next run asks only for the rest of maps.dat and installs it whole.
+    auto again = makeWindow();
+    QVERIFY(!runUpdate(*again));
+    QCOMPARE(text(*again, u"L2"_s), u"Updated To Version 1.1!"_s);
+    QCOMPARE(readAll(game(u"data/maps.dat"_s)), readAll(siteFile(u"maps.dat"_s)));
+    QVERIFY(!QFile::exists(game(u"Quorvane.resume"_s)));
+    for (const QString& file : filesBelow(m_game->path()))
+        QVERIFY2(!QFileInfo(file).fileName().startsWith(u".qvpart-"_s), qPrintable(file));
+    if (kept)
+        QVERIFY2(readAll(game(u"Quorvane.log"_s)).contains("file maps.dat (try 1): HTTP 206"),
+                 readAll(game(u"Quorvane.log"_s)).constData());
 }
 
 QTEST_MAIN(tst_QuorvaneEndToEnd)

@@ -257,12 +257,14 @@ void UpdateInstallTest::stalePartFilesAreSwept()
 {
     kit::Site site;
     install(site);
-    // Left by a run that crashed, and look-alikes that are not part files.
+    // Left by runs that were killed (in any folder, used or not), and
+    // look-alikes that are not part files.
     const QStringList stale{u"data/.b.dat.part-Ab12Cd"_s, u"data/.gone.dat.part-zzzzzz"_s,
-                            u".a.dat.part-000000"_s};
+                            u".a.dat.part-000000"_s, u"unused/.x.dat.part-abcdef"_s,
+                            u"data/maps/.qvpart-AbCd1234"_s};
     const QStringList kept{u"data/.b.dat.part-12345"_s, u"data/b.dat.part-abcdef"_s,
                            u"data/.b.dat.part-abc12!"_s, u"data/.b.dat.part-abcdefg"_s,
-                           u"unused/.x.dat.part-abcdef"_s};
+                           u"unused/.qvpart-abc"_s};
     for (const QString& name : stale + kept)
         site.game.write(name, "left over");
 

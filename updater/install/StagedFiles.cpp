@@ -237,3 +237,35 @@ void StagedFiles::sweep(const GameDir& folder) const
             folder.removeFile(name);
     }
 }
+
+namespace {
+
+void sweepBelow(const GameDir& folder, const QString& relative, const QSet<QString>& spare,
+                int depth)
+{
+    for (const QString& name : folder.entries()) {
+        const QString path = joined(relative, name);
+        switch (folder.kindOf(name)) {
+        case GameDir::Kind::Folder:
+            if (depth < 64) {
+                if (auto below = folder.openSub({name}, false))
+                    sweepBelow(*below, path, spare, depth + 1);
+            }
+            break;
+        case GameDir::Kind::File:
+        case GameDir::Kind::Link:
+            if (StagedFiles::isPartName(name) && !spare.contains(path))
+                folder.removeFile(name);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace
+
+void StagedFiles::sweepTree(const GameDir& root, const QSet<QString>& spare)
+{
+    sweepBelow(root, QString(), spare, 0);
+}

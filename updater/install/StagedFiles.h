@@ -56,6 +56,9 @@ public:
 
     qsizetype count() const { return qsizetype(m_parts.size()); }
 
+    // A part file ("folder/name", relative) kept for resuming: never swept.
+    void spare(const QString& relativePart) { m_ownNames.insert(relativePart); }
+
     // The manifest to install with the files, as info.ini, after all of them.
     bool stageManifest(const QByteArray& bytes);
 
@@ -67,6 +70,10 @@ public:
 
     // Removes every part file and the (still empty) folders made for them.
     void discard();
+
+    // Removes every part file below `root` that is not in `spare` ("folder/name"):
+    // what a killed run left. Folders that are links are not entered.
+    static void sweepTree(const GameDir& root, const QSet<QString>& spare);
 
     // Removes the folders in `created` (relative) that are still empty, last made first.
     static void removeFolders(const GameDir& root, const QStringList& created);

@@ -5,11 +5,13 @@
 #include "Manifest.h"
 #include "PartSink.h"
 #include "Progress.h"
+#include "ResumeIndex.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
@@ -19,6 +21,11 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+QString hexOf(const std::optional<QByteArray>& hash)
+{
+    return hash ? QString::fromLatin1(hash->toHex()) : QString();
+}
 
 // True when a folder on the entry's way is a symbolic link: it could lead
 // outside the game folder, so the entry is refused.
@@ -62,7 +69,11 @@ struct FileQueue::Job
     ManifestEntry local;
     Action action = Action::None;
     int attempts = 0;
-    QElapsedTimer clock; // of the current attempt
+    QString target; // folders and name, "/" between
+    QUrl url;
+    std::optional<ResumeRecord> resume; // where an earlier attempt or run stopped
+    QByteArray validator;               // the server's, from the current attempt
+    QElapsedTimer clock;                // of the current attempt
     std::unique_ptr<PartSink> sink;
     std::unique_ptr<transfer::Transfer> transfer;
     std::unique_ptr<QTimer> retry;
@@ -105,6 +116,7 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
         if (!hasName(job.local) || order > 0) {
             job.action = Job::Action::Download;
             job.done = false;
+            prepare(job);
         } else if (order == 0) {
             job.action = Job::Action::UpToDate;
         }
@@ -131,9 +143,71 @@ void FileQueue::cancel()
         if (job.transfer)
             job.transfer->cancel();
         job.transfer.reset();
+        if (job.sink)
+            keepForResume(job);
+        if (job.resume && m_setup.resumes)
+            m_setup.resumes->put(*job.resume);
         job.sink.reset();
     }
     m_loop.exit();
+}
+
+ResumeRecord FileQueue::resumeKey(const ManifestEntry& entry, const QString& baseUrl)
+{
+    QStringList segments = updaterules::pathSegments(entry.FilePath);
+    segments.append(updaterules::pathSegments(entry.FileName));
+    const QUrl url(baseUrl + QString::fromLatin1(updaterules::encodeRemoteName(entry.FileName)),
+                   QUrl::TolerantMode);
+    ResumeRecord key;
+    key.target = segments.join(u'/');
+    key.url = url.toString();
+    key.size = entry.FileSize.value_or(-1);
+    key.hash = hexOf(entry.FileHash).toLatin1();
+    return key;
+}
+
+// Where the file goes and comes from, and what an earlier run left of it.
+void FileQueue::prepare(Job& job)
+{
+    const ResumeRecord key = resumeKey(job.remote, m_setup.baseUrl);
+    job.target = key.target;
+    job.url = QUrl(key.url);
+    if (m_setup.resumes)
+        job.resume = m_setup.resumes->take(key.target, key.url, key.size, key.hash);
+}
+
+// After an interruption: the bytes so far stay for a later try when they are
+// worth it and the rest can be proven to belong to them (a validator from the
+// server, or the manifest's size and hash).
+void FileQueue::keepForResume(Job& job)
+{
+    const QByteArray& validator = job.validator;
+    const bool provable = !validator.isEmpty() || (job.remote.FileSize && job.remote.FileHash);
+    const bool clean = !validator.contains('\t') && !validator.contains('\n');
+    const qint64 size = job.sink->part().file ? job.sink->part().file->size() : 0;
+    if (!provable || !clean || size < MinResumeBytes)
+        return;
+    const auto kept = job.sink->keep();
+    if (!kept)
+        return;
+    job.resume = ResumeRecord{job.target,
+                              kept->folderPath,
+                              kept->name,
+                              job.url.toString(),
+                              job.remote.FileSize.value_or(-1),
+                              hexOf(job.remote.FileHash).toLatin1(),
+                              validator};
+}
+
+void FileQueue::recordResume(const Job& job)
+{
+    if (!m_setup.resumes || !job.sink->part().file)
+        return;
+    const StagedFiles::Part& part = job.sink->part();
+    m_setup.resumes->put({job.target, part.folderPath, part.name, job.url.toString(),
+                          job.remote.FileSize.value_or(-1), hexOf(job.remote.FileHash).toLatin1(),
+                          job.validator});
+    m_setup.resumes->save();
 }
 
 void FileQueue::fillSlots()
@@ -172,14 +246,34 @@ void FileQueue::startAttempt(std::size_t index)
     job.sink =
         std::make_unique<PartSink>(m_staged, *m_setup.root, folders, fileName, job.remote.FileName);
     job.progress.reset();
-    const QUrl url(m_setup.baseUrl +
-                       QString::fromLatin1(updaterules::encodeRemoteName(job.remote.FileName)),
-                   QUrl::TolerantMode);
+    qint64 rangeFrom = -1;
+    QByteArray ifRange;
+    if (job.resume) {
+        const QStringList at = job.resume->folderPath.split(u'/', Qt::SkipEmptyParts);
+        std::optional<GameDir> folder = m_setup.root->openSub(at, false);
+        if (folder && folder->kindOf(job.resume->part) == GameDir::Kind::File) {
+            rangeFrom = QFileInfo(folder->path() + u'/' + job.resume->part).size();
+            ifRange = job.resume->validator;
+            job.sink->resumeFrom(std::make_shared<GameDir>(std::move(*folder)),
+                                 job.resume->folderPath, job.resume->part);
+        }
+        job.resume.reset();
+    }
     transfer::Validators checks;
     if (job.remote.FileSize || job.remote.FileHash)
         checks.push_back(
             std::make_unique<transfer::ExpectedFile>(job.remote.FileSize, job.remote.FileHash));
-    job.transfer = m_inet.start(url, *job.sink, std::move(checks));
+    job.transfer = m_inet.start(job.url, *job.sink, std::move(checks), rangeFrom, ifRange);
+    connect(job.transfer.get(), &transfer::Transfer::headAccepted, this, [this, index] {
+        Job& started = m_jobs[index];
+        started.validator = started.transfer->head().validator;
+        const qint64 total = started.remote.FileSize.value_or(
+            std::max<qint64>(started.transfer->head().resumedAt, 0) +
+            started.transfer->head().declaredLength);
+        if (total >= RecordEarlyBytes && !started.validator.contains('\t') &&
+            !started.validator.contains('\n'))
+            recordResume(started);
+    });
     connect(
         job.transfer.get(), &transfer::Transfer::progressed, this,
         [this, index](qint64 received, qint64 declared) { onProgress(index, received, declared); });
@@ -208,6 +302,8 @@ void FileQueue::onFinished(std::size_t index)
     const QString& name = job.remote.FileName;
     logAttempt(job, *done);
 
+    if (done->outcome() == transfer::Outcome::Complete && m_setup.resumes)
+        m_setup.resumes->remove(job.target);
     if (done->outcome() == transfer::Outcome::Complete) {
         if (job.progress)
             job.progress->advanceTo(done->received());
@@ -217,7 +313,11 @@ void FileQueue::onFinished(std::size_t index)
                   written ? "Downloaded "_L1 + name + u'!' : "Could Not Write "_L1 + name + u'!');
         return;
     }
-    job.sink.reset(); // removes the part file and the folders it made
+    if (done->isTransient())
+        keepForResume(job); // the next try, or a later run, goes on from there
+    else if (m_setup.resumes)
+        m_setup.resumes->remove(job.target);
+    job.sink.reset(); // removes a part file not kept, and the folders it made
     const auto& delays = m_inet.retryDelays();
     if (done->isTransient() && job.attempts <= int(delays.size())) {
         post(job, Field::L3, "Retrying "_L1 + name + "..."_L1);
@@ -230,6 +330,8 @@ void FileQueue::onFinished(std::size_t index)
         present();
         return;
     }
+    if (job.resume && m_setup.resumes)
+        m_setup.resumes->put(*job.resume);
     const bool notWritten = done->outcome() == transfer::Outcome::WriteFailed;
     finishJob(job, false,
               (notWritten ? "Could Not Write "_L1 : "Failed To Download "_L1) + name + u'!');

@@ -20,6 +20,8 @@
 
 class GameDir;
 class Inet;
+class ResumeIndex;
+struct ResumeRecord;
 class PartSink;
 class StagedFiles;
 class UpdateView;
@@ -39,6 +41,8 @@ public:
         std::int32_t pendingTotal = 0;
         // Told how each transfer ended, for the run log.
         std::function<void(const QString&)> log;
+        // Interrupted downloads to continue, and where to record new ones.
+        ResumeIndex* resumes = nullptr;
     };
 
     FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup);
@@ -49,6 +53,16 @@ public:
     // arrived and none was unsafe. `downloadCounter` counts as texts show.
     bool run(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local,
              std::int32_t& downloadCounter);
+
+    // Parts smaller than this start over rather than continue.
+    static constexpr qint64 MinResumeBytes = 64 * 1024;
+    // Downloads at least this large are recorded as soon as they start, so a
+    // crash can be resumed from too.
+    static constexpr qint64 RecordEarlyBytes = 1024 * 1024;
+
+    // What a download of `entry` from `baseUrl` is recorded as for resuming
+    // (target, address, size and hash; no part yet).
+    static ResumeRecord resumeKey(const ManifestEntry& entry, const QString& baseUrl);
 
     // Stops every transfer; run() returns false at once.
     void cancel();
@@ -71,6 +85,9 @@ private:
     void onFinished(std::size_t index);
     void finishJob(Job& job, bool ok, const QString& text);
     void logAttempt(const Job& job, const transfer::Transfer& done);
+    void prepare(Job& job);
+    void keepForResume(Job& job);
+    void recordResume(const Job& job);
     void post(Job& job, Field field, const QString& text);
     void present();
     void introduce(Job& job);

@@ -8,6 +8,7 @@
 #include "InstallJournal.h"
 #include "Manifest.h"
 #include "ManifestCheck.h"
+#include "ResumeIndex.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
 #include "UpdateRules.h"
@@ -101,6 +102,9 @@ void UpdateSession::recoverInstall()
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
         break;
     }
+    // Part files of a run that was killed before it could install, but for
+    // those kept to resume from.
+    StagedFiles::sweepTree(*root(), ResumeIndex(*root()).parts());
 }
 
 // With a PublicKey in Updater.ini, the manifest counts only when its

@@ -6,6 +6,7 @@
 #include "Manifest.h"
 #include "PartSink.h"
 #include "Progress.h"
+#include "ResumeIndex.h"
 #include "RunLog.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
@@ -175,6 +176,22 @@ void UpdateSession::LoadManifests()
     }
 }
 
+// Interrupted downloads of files this manifest still wants stay; the rest go.
+void UpdateSession::prepareResumes()
+{
+    m_resumes = std::make_unique<ResumeIndex>(*root());
+    QHash<QString, ResumeRecord> wanted;
+    for (const ManifestEntry& entry : std::as_const(m_state.RemoteEntries)) {
+        if (hasName(entry) && !updaterules::isUnsafeEntry(entry.FilePath, entry.FileName)) {
+            const ResumeRecord key = FileQueue::resumeKey(entry, m_state.BaseUrl);
+            wanted.insert(ResumeIndex::keyOf(key.target), key);
+        }
+    }
+    m_resumes->prune(wanted);
+    for (const QString& part : m_resumes->parts())
+        m_staged->spare(part);
+}
+
 bool UpdateSession::UpdateFiles()
 {
     if (m_quit)
@@ -187,13 +204,19 @@ bool UpdateSession::UpdateFiles()
     }
     if (!m_staged)
         m_staged = std::make_unique<StagedFiles>(*root());
-    FileQueue::Setup setup{root(), m_state.BaseUrl, m_state.Connections, m_state.PendingTotal,
-                           [this](const QString& line) { m_log.add(line); }};
+    prepareResumes();
+    FileQueue::Setup setup{root(),
+                           m_state.BaseUrl,
+                           m_state.Connections,
+                           m_state.PendingTotal,
+                           [this](const QString& line) { m_log.add(line); },
+                           m_resumes.get()};
     FileQueue queue(m_inet, m_view, *m_staged, std::move(setup));
     m_queue = &queue;
     const bool complete =
         queue.run(m_state.RemoteEntries, m_state.LocalEntries, m_state.DownloadCounter);
     m_queue = nullptr;
+    m_resumes->save();
     if (!queue.firstFailure().isEmpty())
         noteFailure(queue.firstFailure());
     if (complete && !m_quit)

@@ -27,6 +27,7 @@ class FileQueue;
 class Inet;
 class QEventLoop;
 class QLockFile;
+class ResumeIndex;
 class StagedFiles;
 class UpdateView;
 
@@ -112,6 +113,7 @@ private:
     std::optional<QString> fetchManifest();
     bool manifestIsTrusted(const QByteArray& bytes);
     bool hasRoomForFiles();
+    void prepareResumes();
     void noteFailure(const QString& text);
     void endWithoutInstalling(const QString& status);
     void finishUpdate();
@@ -130,6 +132,7 @@ private:
     QEventLoop* m_waiting = nullptr;        // the wait for another run's lock
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<StagedFiles> m_staged;
+    std::unique_ptr<ResumeIndex> m_resumes;
     QByteArray m_manifestBytes; // temp.ini as the run read it
     QString m_firstFailure;     // what made the run incomplete, shown at its end
     RunLog m_log;

@@ -38,14 +38,37 @@ std::optional<qint64> declaredLength(const QByteArray& header, bool redirected)
 
 } // namespace
 
-HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected)
+// "bytes FIRST-LAST/TOTAL" of a 206 starts at `from`.
+bool rangeStartsAt(const QByteArray& contentRange, qint64 from)
+{
+    const QByteArray value = contentRange.trimmed();
+    if (!value.startsWith("bytes "))
+        return false;
+    const qsizetype dash = value.indexOf('-');
+    bool ok = false;
+    const qlonglong first = value.mid(6, dash - 6).trimmed().toLongLong(&ok);
+    return dash > 6 && ok && first == from;
+}
+
+HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected, qint64 rangeFrom)
 {
     HeadVerdict verdict;
     verdict.head.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (verdict.head.status != 200) {
+    const bool resumed = verdict.head.status == 206 && rangeFrom >= 0;
+    if (verdict.head.status != 200 && !resumed) {
         verdict.refusal = u"HTTP status %1"_s.arg(verdict.head.status);
         return verdict;
     }
+    if (resumed) {
+        if (!rangeStartsAt(reply.rawHeader("Content-Range"), rangeFrom)) {
+            verdict.refusal = u"a 206 that does not continue at byte %1"_s.arg(rangeFrom);
+            return verdict;
+        }
+        verdict.head.resumedAt = rangeFrom;
+    }
+    verdict.head.validator = reply.rawHeader("ETag").trimmed();
+    if (verdict.head.validator.isEmpty())
+        verdict.head.validator = reply.rawHeader("Last-Modified").trimmed();
     // We ask for identity; a coded body would be stored as its coded bytes.
     const QByteArray coding = reply.rawHeader("Content-Encoding").trimmed().toLower();
     if (!coding.isEmpty() && coding != "identity") {

@@ -70,6 +70,8 @@ struct Head
 {
     int status = 0;
     qint64 declaredLength = -1; // -1: no usable Content-Length
+    qint64 resumedAt = -1;      // a 206 continuing a part file from this byte; -1: whole body
+    QByteArray validator;       // ETag, or else Last-Modified, for a later resume
 };
 
 // The head of `reply` if its body may become a file: status 200 and no
@@ -80,7 +82,9 @@ struct HeadVerdict
     Head head;
     std::optional<QString> refusal;
 };
-HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected);
+// `rangeFrom`: the byte a Range request asked to continue from (-1: none);
+// then a 206 whose Content-Range starts there counts, and a 200 starts over.
+HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected, qint64 rangeFrom = -1);
 
 // After the transfer reported a clean end: the body is complete only when its
 // length matches the declared one or, without one, when an HTTP/2 stream

@@ -68,7 +68,8 @@ void Inet::setExtraCaCertificates(const QList<QSslCertificate>& certificates)
 }
 
 std::unique_ptr<transfer::Transfer> Inet::start(const QUrl& url, transfer::BodySink& sink,
-                                                transfer::Validators validators)
+                                                transfer::Validators validators, qint64 rangeFrom,
+                                                const QByteArray& validator)
 {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -82,8 +83,13 @@ std::unique_ptr<transfer::Transfer> Inet::start(const QUrl& url, transfer::BodyS
         ssl.addCaCertificates(m_extraCas);
         request.setSslConfiguration(ssl);
     }
+    if (rangeFrom >= 0) {
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(rangeFrom) + '-');
+        if (!validator.isEmpty())
+            request.setRawHeader("If-Range", validator);
+    }
     auto transfer =
         std::make_unique<transfer::Transfer>(m_manager, sink, std::move(validators), m_limits);
-    transfer->start(request);
+    transfer->start(request, rangeFrom);
     return transfer;
 }

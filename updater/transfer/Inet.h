@@ -28,9 +28,13 @@ public:
     explicit Inet(QObject* parent = nullptr);
     ~Inet() override;
 
-    // A started GET of `url` whose accepted body goes to `sink`.
+    // A started GET of `url` whose accepted body goes to `sink`. With
+    // `rangeFrom` >= 0 only the rest from that byte is asked for, and only if
+    // the file is still the one `validator` (ETag or Last-Modified) names.
     std::unique_ptr<transfer::Transfer> start(const QUrl& url, transfer::BodySink& sink,
-                                              transfer::Validators validators = {});
+                                              transfer::Validators validators = {},
+                                              qint64 rangeFrom = -1,
+                                              const QByteArray& validator = {});
 
     void setInactivityTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds inactivityTimeout() const { return m_limits.inactivity; }

@@ -62,8 +62,9 @@ Transfer::~Transfer()
     dropReply();
 }
 
-void Transfer::start(const QNetworkRequest& request)
+void Transfer::start(const QNetworkRequest& request, qint64 rangeFrom)
 {
+    m_rangeFrom = rangeFrom;
     m_reply = m_manager.get(request);
     m_reply->setReadBufferSize(1 << 20); // bounded memory whatever the file's size
     const auto touch = [this] {
@@ -103,7 +104,7 @@ bool Transfer::acceptHead()
 {
     if (m_headAccepted)
         return true;
-    const HeadVerdict verdict = judgeHead(*m_reply, m_redirected);
+    const HeadVerdict verdict = judgeHead(*m_reply, m_redirected, m_rangeFrom);
     m_head = verdict.head;
     if (verdict.refusal) {
         fail(m_head.status == 200 ? Outcome::Refused : Outcome::HttpError, *verdict.refusal);
@@ -113,6 +114,21 @@ bool Transfer::acceptHead()
         fail(Outcome::WriteFailed, m_sink.errorString());
         return false;
     }
+    if (m_head.resumedAt >= 0) {
+        std::optional<QString> refusal;
+        const bool replayed = m_sink.replay([&](const char* data, qint64 size) {
+            for (const auto& validator : m_validators) {
+                if (!refusal)
+                    refusal = validator->feed(data, size);
+            }
+            return !refusal;
+        });
+        if (!replayed || refusal) {
+            fail(Outcome::Refused, refusal.value_or(u"the part file cannot be read"_s));
+            return false;
+        }
+    }
+    emit headAccepted();
     m_headAccepted = true;
     m_floorMark = m_received;
     m_floor.start(m_limits.inactivity);
@@ -154,8 +170,11 @@ void Transfer::drain()
         }
         m_received += n;
     }
-    if (m_received != before)
-        emit progressed(m_received, m_head.declaredLength);
+    if (m_received != before) {
+        const qint64 offset = std::max<qint64>(m_head.resumedAt, 0);
+        emit progressed(offset + m_received,
+                        m_head.declaredLength < 0 ? -1 : offset + m_head.declaredLength);
+    }
 }
 
 void Transfer::onFinished()

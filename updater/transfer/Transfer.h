@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -27,9 +28,18 @@ class BodySink
 {
 public:
     virtual ~BodySink() = default;
+    // With head.resumedAt >= 0 the sink continues what it holds; otherwise it
+    // starts empty.
     virtual bool open(const Head& head) = 0;
     virtual bool write(const char* data, qint64 size) = 0;
     virtual QString errorString() const = 0;
+    // A resumed body: hands the bytes the sink already holds to `feed`, in
+    // order, so the checks see the whole file. False when they cannot be read.
+    virtual bool replay(const std::function<bool(const char*, qint64)>& feed)
+    {
+        (void)feed;
+        return false;
+    }
 };
 
 enum class Outcome
@@ -61,13 +71,15 @@ public:
              const Limits& limits, QObject* parent = nullptr);
     ~Transfer() override;
 
-    void start(const QNetworkRequest& request);
+    // `rangeFrom` >= 0: the request asks for the rest of a file from there.
+    void start(const QNetworkRequest& request, qint64 rangeFrom = -1);
     // Aborts; the outcome becomes Cancelled unless it had already ended.
     void cancel();
 
     Outcome outcome() const { return m_outcome; }
     bool isFinished() const { return m_outcome != Outcome::Running; }
     int status() const { return m_head.status; }
+    const Head& head() const { return m_head; }
     qint64 received() const { return m_received; }
     qint64 declaredLength() const { return m_head.declaredLength; }
     // What went wrong, for the log; empty after a complete transfer.
@@ -76,7 +88,9 @@ public:
     bool isTransient() const;
 
 signals:
+    // Counted over the whole file: a resumed body adds to what was there.
     void progressed(qint64 received, qint64 declaredLength);
+    void headAccepted();
     void finished();
 
 private:
@@ -99,6 +113,7 @@ private:
     Head m_head;
     bool m_headAccepted = false;
     bool m_redirected = false;
+    qint64 m_rangeFrom = -1;
     qint64 m_received = 0;
     Outcome m_outcome = Outcome::Running;
     QString m_failure;

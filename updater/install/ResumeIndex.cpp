@@ -1,0 +1,108 @@
+#include "ResumeIndex.h"
+
+#include "UpdateRules.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr QByteArrayView Header = "quorvane-resume 1";
+constexpr qint64 MaxIndexBytes = 16 * 1024 * 1024;
+
+bool sameFile(const ResumeRecord& a, const ResumeRecord& b)
+{
+    return a.url == b.url && a.size == b.size && a.hash == b.hash;
+}
+
+QString joined(const QString& folder, const QString& name)
+{
+    return folder.isEmpty() ? name : folder + u'/' + name;
+}
+
+} // namespace
+
+ResumeIndex::ResumeIndex(const GameDir& root) : m_root(root)
+{
+    const auto bytes = root.readFile(FileName.toString(), MaxIndexBytes);
+    if (!bytes)
+        return;
+    const QList<QByteArray> lines = bytes->split('\n');
+    if (lines.isEmpty() || lines.front() != Header)
+        return;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> f = lines.at(i).split('\t');
+        if (f.size() != 7)
+            continue;
+        ResumeRecord r{QString::fromUtf8(f[0]),
+                       QString::fromUtf8(f[1]),
+                       QString::fromUtf8(f[2]),
+                       QString::fromUtf8(f[3]),
+                       f[4].toLongLong(),
+                       f[5],
+                       f[6]};
+        // Only names the updater itself could have made.
+        if (updaterules::isUnsafeEntry(QString(), r.target) ||
+            (!r.folderPath.isEmpty() && updaterules::isUnsafeEntry(r.folderPath, r.part)))
+            continue;
+        m_records.insert(keyOf(r.target), r);
+    }
+}
+
+std::optional<ResumeRecord> ResumeIndex::take(const QString& target, const QString& url,
+                                              qint64 size, const QByteArray& hash)
+{
+    const auto it = m_records.constFind(keyOf(target));
+    if (it == m_records.cend() || !sameFile(*it, {target, {}, {}, url, size, hash, {}}))
+        return std::nullopt;
+    ResumeRecord record = *it;
+    m_records.erase(it);
+    return record;
+}
+
+void ResumeIndex::put(const ResumeRecord& record)
+{
+    m_records.insert(keyOf(record.target), record);
+}
+
+void ResumeIndex::remove(const QString& target)
+{
+    m_records.remove(keyOf(target));
+}
+
+void ResumeIndex::prune(const QHash<QString, ResumeRecord>& wanted)
+{
+    for (auto it = m_records.begin(); it != m_records.end();) {
+        const auto want = wanted.constFind(it.key());
+        if (want != wanted.cend() && sameFile(*it, *want)) {
+            ++it;
+            continue;
+        }
+        if (auto folder = m_root.openSub(it->folderPath.split(u'/', Qt::SkipEmptyParts), false);
+            folder && folder->kindOf(it->part) == GameDir::Kind::File)
+            folder->removeFile(it->part);
+        it = m_records.erase(it);
+    }
+}
+
+QSet<QString> ResumeIndex::parts() const
+{
+    QSet<QString> parts;
+    for (const ResumeRecord& r : m_records)
+        parts.insert(joined(r.folderPath, r.part));
+    return parts;
+}
+
+bool ResumeIndex::save() const
+{
+    if (m_records.isEmpty()) {
+        if (m_root.kindOf(FileName.toString()) == GameDir::Kind::File)
+            return m_root.removeFile(FileName.toString());
+        return true;
+    }
+    QByteArray text = Header.toByteArray() + '\n';
+    for (const ResumeRecord& r : m_records)
+        text += r.target.toUtf8() + '\t' + r.folderPath.toUtf8() + '\t' + r.part.toUtf8() + '\t' +
+                r.url.toUtf8() + '\t' + QByteArray::number(r.size) + '\t' + r.hash + '\t' +
+                r.validator + '\n';
+    return m_root.writeFileAtomically(FileName.toString(), text);
+}
