@@ -5,7 +5,11 @@
 
 #include "UpdaterTestKit.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSslKey>
 #include <QTimer>
 #include <QtTest>
@@ -44,6 +48,89 @@ QStringList updateIncomplete(const QString& cause)
             u"continue=on"_s};
 }
 
+// A game folder at release 1 and the same folder at release 2 (served by the
+// site), each with an Updater.ini that points at a site that is down.
+struct Releases
+{
+    Snapshot old;
+    Snapshot updated;
+};
+
+Releases serveReleases(kit::Site& site, int files)
+{
+    // Port 1 refuses, and no test server can take it over.
+    Releases releases;
+    releases.old.insert(u"Updater.ini"_s, "[UPDATER]\r\nWebSite=http://127.0.0.1:1/site/\r\n"_ba);
+    releases.updated = releases.old;
+    QList<ManifestEntry> entriesOld;
+    QList<ManifestEntry> entriesNew;
+    for (int n = 0; n < files; ++n) {
+        const QString name = u"f%1.dat"_s.arg(n), folder = u"dir%1"_s.arg(n % 3);
+        entriesOld.append({name, u"1"_s, folder});
+        entriesNew.append({name, u"2"_s, folder});
+        releases.old.insert(folder + u'/', {});
+        releases.old.insert(folder + u'/' + name, kit::pattern(2000 + 97 * n, char(n)));
+        releases.updated.insert(folder + u'/', {});
+        releases.updated.insert(folder + u'/' + name, kit::pattern(3000 + 61 * n, char(n + 1)));
+        site.serve(name, releases.updated.value(folder + u'/' + name));
+    }
+    releases.old.insert(u"info.ini"_s, manifestText(u"1"_s, entriesOld));
+    releases.updated.insert(u"info.ini"_s, manifestText(u"2"_s, entriesNew));
+    site.serve(u"info.ini"_s, releases.updated.value(u"info.ini"_s));
+    return releases;
+}
+
+// What a folder holds that is neither all of one release nor all of the other.
+QString differences(const Snapshot& folder, const Releases& releases)
+{
+    QStringList text;
+    int counts[3] = {}; // as in release 1, as in release 2, neither
+    for (auto it = folder.cbegin(); it != folder.cend(); ++it) {
+        const QByteArray old = releases.old.value(it.key());
+        const QByteArray updated = releases.updated.value(it.key());
+        if (!releases.old.contains(it.key()))
+            text.append(u"extra "_s + it.key());
+        else if (old != updated)
+            ++counts[it.value() == old ? 0 : it.value() == updated ? 1 : 2];
+    }
+    for (auto it = releases.old.cbegin(); it != releases.old.cend(); ++it) {
+        if (!folder.contains(it.key()))
+            text.append(u"missing "_s + it.key());
+    }
+    text.prepend(u"%1 files as in release 1, %2 as in release 2, %3 neither"_s.arg(counts[0])
+                     .arg(counts[1])
+                     .arg(counts[2]));
+    return text.join(u", "_s);
+}
+
+#ifdef QV_DRIVER_PATH
+// Runs the update driver on `game` while the test's site answers (it only does
+// inside this loop), for at most `limitMs`; kills it at `killAtMs` when it is
+// still running. Its exit code, 9 when killed, -1 when it outlived the limit.
+int driveUpdate(const QString& game, qint64 limitMs, qint64 killAtMs = -1,
+                qint64* elapsedMs = nullptr)
+{
+    QProcess driver;
+    driver.start(QStringLiteral(QV_DRIVER_PATH), {u"update"_s, game});
+    QElapsedTimer clock;
+    clock.start();
+    while (driver.state() != QProcess::NotRunning && clock.elapsed() < limitMs) {
+        if (killAtMs >= 0 && clock.elapsed() >= killAtMs)
+            driver.kill();
+        driver.waitForFinished(2);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    if (elapsedMs)
+        *elapsedMs = clock.elapsed();
+    if (driver.state() != QProcess::NotRunning) {
+        driver.kill();
+        driver.waitForFinished(5000);
+        return -1;
+    }
+    return driver.exitStatus() == QProcess::NormalExit ? driver.exitCode() : 9;
+}
+#endif
+
 } // namespace
 
 class FaultSuite : public QObject
@@ -62,6 +149,7 @@ private slots:
     void unsafeNames();
     void quitAtEachWait_data();
     void quitAtEachWait();
+    void killedRunEndsAllOldOrAllNew();
 };
 
 void FaultSuite::unusableManifest_data()
@@ -336,6 +424,57 @@ void FaultSuite::quitAtEachWait()
     const int requestsAtQuit = site.server.requests().size();
     QTest::qWait(50);
     QCOMPARE(site.server.requests().size(), requestsAtQuit);
+}
+
+// The update driver, killed (SIGKILL) at random moments of a run and started
+// again with the site down: the install journal must leave every file and
+// info.ini all old or all new, and nothing of the run behind.
+void FaultSuite::killedRunEndsAllOldOrAllNew()
+{
+#ifndef QV_DRIVER_PATH
+    QSKIP("qv_bench_driver is not built");
+#else
+    constexpr int Kills = 10;
+    constexpr int Limit = 10000; // ms for one run of the driver
+    kit::Site site;
+    const Releases releases = serveReleases(site, 30);
+    const QString game = site.game.path();
+    const auto reset = [&] {
+        bool written = QDir(game).removeRecursively();
+        for (auto it = releases.old.cbegin(); it != releases.old.cend(); ++it)
+            written = written && (it.key().endsWith(u'/') || site.game.write(it.key(), it.value()));
+        site.configure();
+        return written;
+    };
+
+    // An undisturbed run gives the span the kill moments are spread over.
+    QVERIFY(reset());
+    qint64 spanMs = 0;
+    QCOMPARE(driveUpdate(game, Limit, -1, &spanMs), 0);
+    Snapshot updated = releases.updated;
+    updated[u"Updater.ini"_s] = site.game.read(u"Updater.ini"_s);
+    QCOMPARE(site.game.snapshot(), updated);
+
+    int insideInstall = 0;
+    for (int k = 0; k < Kills; ++k) {
+        // One moment in each tenth of the run, so every stage is hit.
+        const auto at = qint64((k + QRandomGenerator::global()->generateDouble()) * spanMs / Kills);
+        QVERIFY(reset());
+        QVERIFY(driveUpdate(game, Limit, at) != -1);
+        const bool journal = site.game.exists(u"Quorvane.journal"_s);
+        insideInstall += journal;
+        site.game.write(u"Updater.ini"_s, releases.old.value(u"Updater.ini"_s));
+        QCOMPARE(driveUpdate(game, Limit), 1); // no update information
+        const Snapshot after = site.game.snapshot();
+        const QString where =
+            u"killed at %1 of %2 ms, journal %3"_s.arg(at).arg(spanMs).arg(journal);
+        QVERIFY2(after == releases.old || after == releases.updated,
+                 qPrintable(where + u": "_s + differences(after, releases)));
+        // Every part was durable before the journal was: such a kill completes.
+        QVERIFY2(!journal || after == releases.updated, qPrintable(where));
+    }
+    qInfo("%d of %d kills inside the install step", insideInstall, Kills);
+#endif
 }
 
 QTEST_GUILESS_MAIN(FaultSuite)
