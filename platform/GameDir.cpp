@@ -1,5 +1,7 @@
 #include "GameDir.h"
+
 #include "GameDirInternal.h"
+#include <algorithm>
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -83,6 +85,16 @@ QString temporaryName()
 } // namespace
 
 // Shared by both systems; GameDirPosix.cpp and GameDirWindows.cpp hold what touches the disk.
+
+bool GameDir::isTemporaryName(QStringView name)
+{
+    if (name.size() != 24 || !name.startsWith(u".qv-") || !name.endsWith(u".tmp"))
+        return false;
+    const QStringView digits = name.sliced(4, 16);
+    return std::all_of(digits.begin(), digits.end(), [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+    });
+}
 
 std::optional<GameDir> GameDir::openSub(const QStringList& segments, bool create,
                                         QStringList* created, QString* error) const

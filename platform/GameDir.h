@@ -90,6 +90,10 @@ public:
     bool writeFileAtomically(const QString& name, const QByteArray& bytes,
                              QString* error = nullptr) const;
 
+    // True for the names writeFileAtomically() gives its temporary files, so
+    // those a killed program left can be cleared.
+    static bool isTemporaryName(QStringView name);
+
     // For messages and for Qt APIs that need a path.
     QString path() const { return m_path; }
 

@@ -254,7 +254,8 @@ void sweepBelow(const GameDir& folder, const QString& relative, const QSet<QStri
             break;
         case GameDir::Kind::File:
         case GameDir::Kind::Link:
-            if (StagedFiles::isPartName(name) && !spare.contains(path))
+            if ((StagedFiles::isPartName(name) || GameDir::isTemporaryName(name)) &&
+                !spare.contains(path))
                 folder.removeFile(name);
             break;
         default:
