@@ -1,8 +1,9 @@
 // A release published with the publisher tool onto a folder that nginx
 // serves, and a fresh game folder updated from it by a real update run: the
 // first install, an update that fetches only the changed file, and the sites
-// the run must refuse (a tampered file, a bad signature, an older or expired
-// signed manifest, files larger than the disk).
+// the run must refuse (a tampered file, a bad signature, a signed manifest
+// that is older, expired or another under the installed serial, files larger
+// than the disk).
 
 #include "Commands.h"
 #include "Ed25519.h"
@@ -64,6 +65,7 @@ enum class Spoil
     BadSignature,
     OlderManifest,
     Expired,
+    SameSerial,
     HugeFiles
 };
 
@@ -96,7 +98,7 @@ private:
     }
     // One update run of the game folder, bounded by RunLimit.
     void runUpdate();
-    void signHugeManifest();
+    void signEditedManifest(qint64 serialStep, qint64 mapsSize);
     QString site(const QString& name = {}) const { return m_site.filePath(name); }
     QString keyFile() const { return m_keys->filePath(u"site.key"_s); }
 
@@ -177,19 +179,19 @@ void tst_PublishEndToEnd::runUpdate()
     QVERIFY2(!overran, "the update run did not end in time; quit requested");
 }
 
-// A manifest that asks for far more than any disk holds, signed correctly:
-// the publisher only writes sizes it measured, so it is made here.
-void tst_PublishEndToEnd::signHugeManifest()
+// The site's manifest as release 1.1 with a new maps.dat, correctly signed but
+// made here: the publisher only writes sizes it measured and serials it counted.
+void tst_PublishEndToEnd::signEditedManifest(qint64 serialStep, qint64 mapsSize)
 {
     auto manifest = publisher::readSiteManifest(site(u"info.ini"_s));
     QVERIFY(manifest && manifest.value());
     publisher::SiteManifest next = *manifest.value();
     next.version = u"1.1"_s;
-    next.serial = *next.serial + 1;
+    next.serial = *next.serial + serialStep;
     for (publisher::SiteEntry& entry : next.entries) {
         if (entry.name == u"maps.dat"_s) {
             entry.version = u"1.1"_s;
-            entry.size = 1'000'000'000'000'000LL;
+            entry.size = mapsSize;
         }
     }
     const QByteArray bytes = publisher::renderManifest(next);
@@ -247,6 +249,9 @@ void tst_PublishEndToEnd::refusedSite_data()
         << u"older than the installed"_s;
     QTest::newRow("expired") << Spoil::Expired << unverified << QString() << QStringList()
                              << u"expired at"_s;
+    QTest::newRow("another manifest under the installed serial")
+        << Spoil::SameSerial << unverified << QString() << QStringList()
+        << u"under the same Serial"_s;
     QTest::newRow("more than the disk holds") << Spoil::HugeFiles << u"Not Enough Disk Space!"_s
                                               << QString() << QStringList() << u"bytes to stage"_s;
 }
@@ -295,8 +300,11 @@ void tst_PublishEndToEnd::refusedSite()
     case Spoil::Expired: // published a month ago, for a week
         QCOMPARE(publish(u"1.1"_s, {u"--expires"_s, u"7"_s}, lastMonth), 0);
         break;
+    case Spoil::SameSerial:
+        signEditedManifest(0, 150000);
+        break;
     case Spoil::HugeFiles:
-        signHugeManifest();
+        signEditedManifest(1, 1'000'000'000'000'000LL);
         break;
     }
     if (QTest::currentTestFailed())
