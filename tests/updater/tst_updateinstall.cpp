@@ -3,6 +3,7 @@
 
 #include "UpdaterTestKit.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -102,6 +103,8 @@ private slots:
     void stalePartFilesAreSwept();
     void fileListedTwiceLaterWins();
     void permissionsOfReplacedAndNewFiles();
+    void interruptedDownloadIsContinued_data();
+    void interruptedDownloadIsContinued();
     void linksNeverLeadOutside_data();
     void linksNeverLeadOutside();
 };
@@ -322,6 +325,71 @@ void UpdateInstallTest::permissionsOfReplacedAndNewFiles()
     QCOMPARE(QFile::permissions(site.game.file(u"new.dat"_s)), usual);
     QCOMPARE(QFile::permissions(site.game.file(u"data/b.dat"_s)), usual);
 #endif
+}
+
+void UpdateInstallTest::interruptedDownloadIsContinued_data()
+{
+    QTest::addColumn<QByteArray>("etag");
+    QTest::addColumn<bool>("sizeAndHash"); // the manifest gives FileSize and FileHash
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("validator from the server") << "\"v1\""_ba << false << true;
+    QTest::newRow("size and hash from the manifest") << QByteArray() << true << true;
+    QTest::newRow("nothing to prove the rest belongs") << QByteArray() << false << false;
+}
+
+// EXIT in the middle of a large file keeps what arrived, with a record; the
+// next run asks for the rest only if it can prove it belongs to those bytes.
+// This server ignores Range, so the file starts over and must still install
+// whole.
+void UpdateInstallTest::interruptedDownloadIsContinued()
+{
+    QFETCH(QByteArray, etag);
+    QFETCH(bool, sizeAndHash);
+    QFETCH(bool, kept);
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    const QByteArray body = kit::pattern(300000, 6);
+    QByteArray manifest = manifestText(u"1.1"_s, {{u"big.dat"_s, u"1"_s, u"data"_s}});
+    if (sizeAndHash)
+        manifest += "FileSize1=300000\r\nFileHash1=" +
+                    QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\r\n";
+    site.serve(u"info.ini"_s, manifest);
+    CannedResponse stalls = CannedResponse::ok(body);
+    stalls.stallAfter = 100000;
+    if (!etag.isEmpty())
+        stalls.headers.append(qMakePair(QByteArray("ETag"), etag));
+    site.serve(u"big.dat"_s, stalls);
+    site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
+        if (request.path == kit::Site::sitePath(u"big.dat"_s))
+            QTimer::singleShot(300, [&site] { site.quit(); });
+    });
+    site.run();
+    QVERIFY(site.quitRequested());
+    QCOMPARE(partFiles(site).size(), kept ? 1 : 0);
+    QCOMPARE(site.game.exists(u"Quorvane.resume"_s), kept);
+    if (kept)
+        QCOMPARE(site.game.read(partFiles(site).constFirst()), body.left(100000));
+
+    site.server.setOnRequest({});
+    site.server.clearRequests();
+    CannedResponse whole = CannedResponse::ok(body);
+    whole.headers = stalls.headers;
+    site.serve(u"big.dat"_s, whole);
+    site.restart(site.game.path());
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"data/big.dat"_s), body);
+    QVERIFY(partFiles(site).isEmpty());
+    QVERIFY(!site.game.exists(u"Quorvane.resume"_s));
+    const auto requests = site.server.requests();
+    const auto asked = std::find_if(requests.cbegin(), requests.cend(), [](const auto& r) {
+        return r.path == kit::Site::sitePath(u"big.dat"_s);
+    });
+    QVERIFY(asked != requests.cend());
+    QCOMPARE(asked->header("Range"), kept ? "bytes=100000-"_ba : QByteArray());
+    QCOMPARE(asked->header("If-Range"), kept ? etag : QByteArray());
 }
 
 void UpdateInstallTest::linksNeverLeadOutside_data()

@@ -1,4 +1,5 @@
 #include "FileQueue.h"
+#include "FileQueueJob.h"
 
 #include "GameDir.h"
 #include "Inet.h"
@@ -21,11 +22,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString hexOf(const std::optional<QByteArray>& hash)
-{
-    return hash ? QString::fromLatin1(hash->toHex()) : QString();
-}
 
 // True when a folder on the entry's way is a symbolic link: it could lead
 // outside the game folder, so the entry is refused.
@@ -54,35 +50,6 @@ bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry)
 }
 
 } // namespace
-
-struct FileQueue::Job
-{
-    enum class Action
-    {
-        None,     // nothing to fetch and nothing to say
-        Download, // new or newer
-        UpToDate,
-        Unsafe,
-    };
-
-    ManifestEntry remote;
-    ManifestEntry local;
-    Action action = Action::None;
-    int attempts = 0;
-    QString target; // folders and name, "/" between
-    QUrl url;
-    std::optional<ResumeRecord> resume; // where an earlier attempt or run stopped
-    QByteArray validator;               // the server's, from the current attempt
-    QElapsedTimer clock;                // of the current attempt
-    std::unique_ptr<PartSink> sink;
-    std::unique_ptr<transfer::Transfer> transfer;
-    std::unique_ptr<QTimer> retry;
-    std::optional<Progress> progress;
-    std::vector<std::pair<Field, QString>> pending; // texts not yet shown
-    bool introduced = false;
-    bool done = false;
-    bool ok = true;
-};
 
 FileQueue::FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup)
     : m_inet(inet), m_view(view), m_staged(staged), m_setup(std::move(setup))
@@ -150,64 +117,6 @@ void FileQueue::cancel()
         job.sink.reset();
     }
     m_loop.exit();
-}
-
-ResumeRecord FileQueue::resumeKey(const ManifestEntry& entry, const QString& baseUrl)
-{
-    QStringList segments = updaterules::pathSegments(entry.FilePath);
-    segments.append(updaterules::pathSegments(entry.FileName));
-    const QUrl url(baseUrl + QString::fromLatin1(updaterules::encodeRemoteName(entry.FileName)),
-                   QUrl::TolerantMode);
-    ResumeRecord key;
-    key.target = segments.join(u'/');
-    key.url = url.toString();
-    key.size = entry.FileSize.value_or(-1);
-    key.hash = hexOf(entry.FileHash).toLatin1();
-    return key;
-}
-
-// Where the file goes and comes from, and what an earlier run left of it.
-void FileQueue::prepare(Job& job)
-{
-    const ResumeRecord key = resumeKey(job.remote, m_setup.baseUrl);
-    job.target = key.target;
-    job.url = QUrl(key.url);
-    if (m_setup.resumes)
-        job.resume = m_setup.resumes->take(key.target, key.url, key.size, key.hash);
-}
-
-// After an interruption: the bytes so far stay for a later try when they are
-// worth it and the rest can be proven to belong to them (a validator from the
-// server, or the manifest's size and hash).
-void FileQueue::keepForResume(Job& job)
-{
-    const QByteArray& validator = job.validator;
-    const bool provable = !validator.isEmpty() || (job.remote.FileSize && job.remote.FileHash);
-    const bool clean = !validator.contains('\t') && !validator.contains('\n');
-    const qint64 size = job.sink->part().file ? job.sink->part().file->size() : 0;
-    if (!provable || !clean || size < MinResumeBytes)
-        return;
-    const auto kept = job.sink->keep();
-    if (!kept)
-        return;
-    job.resume = ResumeRecord{job.target,
-                              kept->folderPath,
-                              kept->name,
-                              job.url.toString(),
-                              job.remote.FileSize.value_or(-1),
-                              hexOf(job.remote.FileHash).toLatin1(),
-                              validator};
-}
-
-void FileQueue::recordResume(const Job& job)
-{
-    if (!m_setup.resumes || !job.sink->part().file)
-        return;
-    const StagedFiles::Part& part = job.sink->part();
-    m_setup.resumes->put({job.target, part.folderPath, part.name, job.url.toString(),
-                          job.remote.FileSize.value_or(-1), hexOf(job.remote.FileHash).toLatin1(),
-                          job.validator});
-    m_setup.resumes->save();
 }
 
 void FileQueue::fillSlots()
