@@ -13,6 +13,21 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Both file lists of the temp.ini and info.ini in `folder`, one entry long.
+UpdateSession::RunState loadOneEntry(const QString& folder)
+{
+    Inet inet;
+    testsupport::RecordingView view;
+    UpdateSession session(folder, inet, view);
+    session.setEntryCount(1);
+    session.LoadManifests();
+    return session.state();
+}
+
+} // namespace
+
 class UpdaterRules : public QObject
 {
     Q_OBJECT
@@ -84,14 +99,10 @@ void UpdaterRules::getIniCutsAtCharacterBoundary()
                          "[FILES]\r\nFileName1="_ba + text + "\r\nFileVersion1=2\r\n"_ba));
     QVERIFY(folder.write(u"info.ini"_s, "[VERSION]\r\nMax=1\r\n[FILES]\r\nFileName1="_ba + text +
                                             "\r\nFileVersion1="_ba + text + "\r\n"_ba));
-    Inet inet;
-    testsupport::RecordingView view;
-    UpdateSession session(folder.path(), inet, view);
-    session.setEntryCount(1);
-    session.LoadManifests();
-    QCOMPARE(session.state().RemoteEntries.at(0).FileName, expected);
-    QCOMPARE(session.state().LocalEntries.at(0).FileName, expected);
-    QCOMPARE(session.state().LocalEntries.at(0).FileVersion, expected);
+    const UpdateSession::RunState loaded = loadOneEntry(folder.path());
+    QCOMPARE(loaded.RemoteEntries.at(0).FileName, expected);
+    QCOMPARE(loaded.LocalEntries.at(0).FileName, expected);
+    QCOMPARE(loaded.LocalEntries.at(0).FileVersion, expected);
 }
 
 void UpdaterRules::writeIniCreatesMissingFile()
@@ -319,13 +330,9 @@ void UpdaterRules::eightBitFilesReadInTheirCodePage()
     const QByteArray entry = "[FILES]\r\nFileName1="_ba + value + "\r\nFileVersion1=2\r\n"_ba;
     QVERIFY(folder.write(u"temp.ini"_s, entry));
     QVERIFY(folder.write(u"info.ini"_s, "[VERSION]\r\nMax=1\r\n"_ba + entry));
-    Inet inet;
-    testsupport::RecordingView view;
-    UpdateSession session(folder.path(), inet, view);
-    session.setEntryCount(1);
-    session.LoadManifests();
-    QCOMPARE(session.state().RemoteEntries.at(0).FileName, expected);
-    QCOMPARE(session.state().LocalEntries.at(0).FileName, expected);
+    const UpdateSession::RunState loaded = loadOneEntry(folder.path());
+    QCOMPARE(loaded.RemoteEntries.at(0).FileName, expected);
+    QCOMPARE(loaded.LocalEntries.at(0).FileName, expected);
 }
 
 QTEST_GUILESS_MAIN(UpdaterRules)
