@@ -103,6 +103,7 @@ private slots:
     void stalePartFilesAreSwept();
     void fileListedTwiceLaterWins();
     void permissionsOfReplacedAndNewFiles();
+    void longestNamesInstall();
     void interruptedDownloadIsContinued_data();
     void interruptedDownloadIsContinued();
     void linksNeverLeadOutside_data();
@@ -325,6 +326,21 @@ void UpdateInstallTest::permissionsOfReplacedAndNewFiles()
     QCOMPARE(QFile::permissions(site.game.file(u"new.dat"_s)), usual);
     QCOMPARE(QFile::permissions(site.game.file(u"data/b.dat"_s)), usual);
 #endif
+}
+
+// Part files have short names of their own, so every name the file system
+// takes (255 bytes here) installs.
+void UpdateInstallTest::longestNamesInstall()
+{
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
+    const QString name = QString(251, u'n') + u".dat"_s;
+    site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{name, u"1"_s, u"data"_s}}));
+    site.serve(name, "long");
+    site.run();
+    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.game.read(u"data/"_s + name), "long"_ba);
 }
 
 void UpdateInstallTest::interruptedDownloadIsContinued_data()
