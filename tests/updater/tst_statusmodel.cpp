@@ -55,7 +55,7 @@ void StatusModelTest::steadyStreamIsPacedToTheFrame()
     QVERIFY(sent > 50);
     // A slow machine paints less often, never more.
     QVERIFY2(frames.count() <= elapsed / 50 + 2, qPrintable(QString::number(frames.count())));
-    QVERIFY(frames.count() >= 2);
+    QVERIFY(frames.count() >= 1);
     QCOMPARE(model.text(StatusModel::Field::L2), QString::number(sent));
 }
 
