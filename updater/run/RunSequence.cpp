@@ -240,6 +240,10 @@ void UpdateSession::finishUpdate()
             endWithoutInstalling(u"Not Enough Disk Space!"_s);
             return;
         }
+        // What the run did so far reaches the log before the long part, so
+        // a run that is killed still leaves a trace for support.
+        if (root())
+            m_log.flush(*root());
         complete = UpdateFiles();
     }
     if (m_quit)
