@@ -94,10 +94,13 @@ Recovery recover(const GameDir& root)
 {
     bool malformed = false;
     const std::optional<QList<Entry>> entries = read(root, &malformed);
-    if (!entries)
-        return root.kindOf(FileName.toString()) == GameDir::Kind::Missing
-                   ? Recovery::Nothing
-                   : (remove(root), Recovery::RolledBack);
+    if (!entries) {
+        if (root.kindOf(FileName.toString()) == GameDir::Kind::Missing)
+            return Recovery::Nothing;
+        // There but unreadable (a link, too large): nothing in it can be trusted.
+        remove(root);
+        return Recovery::RolledBack;
+    }
     std::vector<std::pair<Place, QString>> pending; // the part's place and its target's name
     bool missing = malformed;
     for (const Entry& entry : *entries) {

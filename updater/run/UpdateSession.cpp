@@ -129,12 +129,11 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
         return false;
     }
     StagedFiles staged(*root());
-    auto sink = std::make_unique<PartSink>(staged, *root(), folders, fileName, localName);
-    const auto outcome = transfer::Outcome(fetch(remoteName, *sink, -1, true));
+    PartSink sink(staged, *root(), folders, fileName, localName);
+    const auto outcome = transfer::Outcome(fetch(remoteName, sink, -1, true));
     if (m_quit || outcome == transfer::Outcome::Cancelled)
         return false;
-    if (outcome == transfer::Outcome::Complete && sink->commit() && (sink.reset(), true) &&
-        staged.install().isEmpty()) {
+    if (outcome == transfer::Outcome::Complete && sink.commit() && staged.install().isEmpty()) {
         m_view.setL3("Downloaded "_L1 + remoteName + u'!');
         return true;
     }
