@@ -5,8 +5,11 @@
 // technology see each one; a window that follows frameReady instead repaints
 // at most once per frame, always with the latest texts. A window with web
 // views is recomposed as a whole on each repaint, so an update of many small
-// files would otherwise spend its time painting.
+// files would otherwise spend its time painting. The whole update's progress
+// is kept here too and sampled once per frame; while files are fetched a
+// heartbeat keeps frames coming, so a stall shows as one.
 
+#include "UpdateProgress.h"
 #include "UpdateView.h"
 
 #include <QElapsedTimer>
@@ -33,7 +36,12 @@ public:
 
     static constexpr std::chrono::milliseconds DefaultFrame{33};
 
+    static constexpr std::chrono::milliseconds Heartbeat{500};
+
     explicit StatusModel(std::chrono::milliseconds frame = DefaultFrame, QObject* parent = nullptr);
+    // `clock` drives the progress figures (a steady clock by default).
+    StatusModel(std::chrono::milliseconds frame, UpdateProgress::Clock clock,
+                QObject* parent = nullptr);
 
     void showWindow(const QString& siteUrl) override;
     void setL2(const QString& text) override { set(Field::L2, text); }
@@ -41,6 +49,17 @@ public:
     void setL4(const QString& text) override { set(Field::L4, text); }
     void setLabel4(const QString& text) override { set(Field::Label4, text); }
     void setContinueEnabled(bool enabled) override;
+
+    void filesPlanned(int files, std::optional<qint64> totalBytes) override;
+    void fileStarted(int index, qint64 offset) override;
+    void fileProgressed(int index, qint64 position) override;
+    void fileDone(int index, bool ok) override;
+    void installStarted() override;
+    void updateFinished(bool complete) override;
+
+    // As of the last frame.
+    const UpdateProgress& progress() const { return m_progress; }
+    ProgressLine progressLine() const { return describeProgress(m_progress, m_locale); }
 
     QString text(Field field) const { return m_texts[std::size_t(field)]; }
     bool continueEnabled() const { return m_continue; }
@@ -57,6 +76,7 @@ private:
     void set(Field field, const QString& text);
     void scheduleFrame();
     void sendFrame();
+    void frameNow();
 
     std::array<QString, 4> m_texts;
     bool m_continue = false;
@@ -64,4 +84,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_sinceFrame;
     bool m_due = false;
+    UpdateProgress m_progress;
+    QTimer m_heartbeat;
+    QLocale m_locale;
 };

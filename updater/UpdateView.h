@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ProgressFeed.h"
+
 #include <QString>
 
-// What the update run needs of its window: the status fields and the continue
-// action. The window implements it; tests implement it with a recorder.
-class UpdateView
+// What the update run needs of its window: the status fields, the continue
+// action and the whole update's progress. The window implements it; tests
+// implement it with a recorder.
+class UpdateView : public ProgressFeed
 {
 public:
     virtual ~UpdateView() = default;

@@ -79,6 +79,7 @@ private:
         Label4
     };
 
+    void planProgress();
     void fillSlots();
     void startAttempt(std::size_t index);
     void onProgress(std::size_t index, qint64 received, qint64 declared);

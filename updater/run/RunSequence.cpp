@@ -200,6 +200,7 @@ void UpdateSession::endRun(const QString& status)
 void UpdateSession::endWithoutInstalling(const QString& status)
 {
     m_staged.reset(); // its part files go
+    m_view.updateFinished(false);
     m_view.setL2(status);
     if (!m_state.LocalVersion.isEmpty())
         m_view.setL4("Version "_L1 + m_state.LocalVersion);
@@ -221,6 +222,7 @@ bool UpdateSession::installSet()
         noteFailure(u"Could Not Write info.ini!"_s);
         return false;
     }
+    m_view.installStarted();
     const QStringList failed = m_staged->install();
     m_staged.reset();
     for (const QString& localName : failed) {
@@ -257,6 +259,7 @@ void UpdateSession::finishUpdate()
         return;
     }
     const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
+    m_view.updateFinished(true);
     m_view.setContinueEnabled(true);
     m_view.setL4("Version "_L1 + m_state.RemoteVersion);
     m_view.setL2(status);

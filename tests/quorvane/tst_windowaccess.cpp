@@ -1,0 +1,339 @@
+// The window for a player without a mouse and for assistive technology:
+// PLAY and EXIT as buttons, the Tab order and the keys, the whole update's
+// progress as an accessible bar, and where that bar sits on the artwork.
+
+#include "FakeServices.h"
+#include "frmUpdate.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEngineView>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The update handler is a plain function: it reaches the recording test's
+// list through this one pointer, set only while that test runs.
+QList<std::pair<QObject*, QAccessible::Event>>* recordedEvents = nullptr;
+
+void recordEvent(QAccessibleEvent* event)
+{
+    if (recordedEvents)
+        recordedEvents->append({event->object(), event->type()});
+}
+
+constexpr QRect PlayPlate(27, 34, 51, 38);
+constexpr QRect ExitPlate(27, 84, 51, 38);
+constexpr QRect BottomPanel(22, 312, 555, 75);
+
+} // namespace
+
+class tst_WindowAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void buttons_data();
+    void buttons();
+    void tabOrder_data();
+    void tabOrder();
+    void keys_data();
+    void keys();
+    void focusMarkStaysOnThePlate();
+    void progressLeavesFieldsAndHeadingClear_data();
+    void progressLeavesFieldsAndHeadingClear();
+    void progressAndFieldsAreAnnounced();
+
+private:
+    std::unique_ptr<frmUpdate> makeWindow(bool shown)
+    {
+        auto window = std::make_unique<frmUpdate>(std::make_unique<FakeServices>(m_log));
+        window->setGameFolder(m_dir->path());
+        if (shown) {
+            window->showWindow(QString());
+            if (!QTest::qWaitForWindowActive(window.get()))
+                return nullptr;
+        }
+        return window;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ServiceLog m_log;
+};
+
+void tst_WindowAccess::initTestCase()
+{
+    QLocale::setDefault(QLocale::c()); // the figures below are in the C locale's format
+}
+
+void tst_WindowAccess::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QFile game(QDir(m_dir->path()).filePath(u"Game.zgx"_s));
+    QVERIFY(game.open(QIODevice::WriteOnly));
+    m_log = {};
+}
+
+void tst_WindowAccess::buttons_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("spoken");
+    QTest::addColumn<int>("starts"); // after the assistive press action
+    QTest::addColumn<int>("ends");
+
+    QTest::newRow("PLAY") << u"lblContinue"_s << u"PLAY"_s << 1 << 1;
+    QTest::newRow("EXIT") << u"Label1"_s << u"EXIT"_s << 0 << 1;
+}
+
+void tst_WindowAccess::buttons()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, spoken);
+    QFETCH(int, starts);
+    QFETCH(int, ends);
+    auto window = makeWindow(true);
+    QVERIFY(window);
+    window->setContinueEnabled(true);
+    auto* button = window->findChild<QAbstractButton*>(name);
+    QVERIFY(button);
+    QCOMPARE(button->focusPolicy(), Qt::TabFocus); // a click leaves no focus mark
+    QAccessibleInterface* access = QAccessible::queryAccessibleInterface(button);
+    QVERIFY(access);
+    QCOMPARE(access->role(), QAccessible::Button);
+    QCOMPARE(access->text(QAccessible::Name), spoken);
+    QVERIFY(access->actionInterface());
+    QVERIFY(access->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::pressAction()));
+    access->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_log.starts.size(), starts);
+    QCOMPARE(m_log.ends, ends);
+}
+
+void tst_WindowAccess::tabOrder_data()
+{
+    QTest::addColumn<bool>("playEnabled");
+    QTest::addColumn<QStringList>("stops");
+
+    QTest::newRow("PLAY enabled") << true
+                                  << QStringList{u"lblContinue"_s, u"Label1"_s, u"brwsUpdates"_s};
+    QTest::newRow("PLAY disabled") << false << QStringList{u"Label1"_s, u"brwsUpdates"_s};
+}
+
+void tst_WindowAccess::tabOrder()
+{
+    QFETCH(bool, playEnabled);
+    QFETCH(QStringList, stops);
+    auto window = makeWindow(true);
+    QVERIFY(window);
+    window->setContinueEnabled(playEnabled);
+    // At first the window itself holds the focus: no button is armed.
+    QCOMPARE(QApplication::focusWidget(), window.get());
+    auto* updates = window->findChild<QWebEngineView*>(u"brwsUpdates"_s);
+    QStringList reached;
+    for (qsizetype n = 0; n < stops.size(); ++n) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        reached.append(updates->isAncestorOf(focus) ? updates->objectName() : focus->objectName());
+    }
+    QCOMPARE(reached, stops);
+}
+
+void tst_WindowAccess::keys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("target"); // the focused widget: a button, "window" or "news"
+    QTest::addColumn<bool>("playEnabled");
+    QTest::addColumn<int>("starts");
+    QTest::addColumn<int>("ends");
+
+    const QString play = u"lblContinue"_s, exit = u"Label1"_s;
+    QTest::newRow("Return on PLAY") << int(Qt::Key_Return) << play << true << 1 << 1;
+    QTest::newRow("keypad Enter on PLAY") << int(Qt::Key_Enter) << play << true << 1 << 1;
+    QTest::newRow("Space on PLAY") << int(Qt::Key_Space) << play << true << 1 << 1;
+    QTest::newRow("Return on a disabled PLAY") << int(Qt::Key_Return) << play << false << 0 << 0;
+    QTest::newRow("Space on a disabled PLAY") << int(Qt::Key_Space) << play << false << 0 << 0;
+    QTest::newRow("Return on EXIT") << int(Qt::Key_Return) << exit << false << 0 << 1;
+    QTest::newRow("Space on EXIT") << int(Qt::Key_Space) << exit << true << 0 << 1;
+    QTest::newRow("Escape on PLAY") << int(Qt::Key_Escape) << play << true << 0 << 1;
+    QTest::newRow("Escape, nothing focused")
+        << int(Qt::Key_Escape) << u"window"_s << false << 0 << 1;
+    QTest::newRow("Escape in the news") << int(Qt::Key_Escape) << u"news"_s << false << 0 << 1;
+    QTest::newRow("Return, nothing focused")
+        << int(Qt::Key_Return) << u"window"_s << true << 0 << 0;
+}
+
+void tst_WindowAccess::keys()
+{
+    QFETCH(int, key);
+    QFETCH(QString, target);
+    QFETCH(bool, playEnabled);
+    QFETCH(int, starts);
+    QFETCH(int, ends);
+    auto window = makeWindow(true);
+    QVERIFY(window);
+    window->setContinueEnabled(playEnabled);
+    QWidget* receiver = window.get();
+    if (target == u"news") {
+        window->findChild<QWebEngineView*>(u"brwsNews"_s)->setFocus(Qt::TabFocusReason);
+        receiver = QApplication::focusWidget();
+    } else if (target != u"window") {
+        receiver = window->findChild<QAbstractButton*>(target);
+        receiver->setFocus(Qt::TabFocusReason); // refused while disabled
+    }
+    QVERIFY(receiver);
+    QTest::keyClick(receiver, Qt::Key(key));
+    QCOMPARE(m_log.starts.size(), starts);
+    QCOMPARE(m_log.ends, ends);
+    QCOMPARE(window->isVisible(), ends == 0);
+}
+
+void tst_WindowAccess::focusMarkStaysOnThePlate()
+{
+    auto window = makeWindow(true);
+    QVERIFY(window);
+    window->setContinueEnabled(true);
+    const QRect around = PlayPlate.adjusted(-8, -8, 8, 8);
+    const QImage before = window->grab(around).toImage();
+    QTest::keyClick(window.get(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), u"lblContinue"_s);
+    const QImage marked = window->grab(around).toImage().convertToFormat(before.format());
+    int changed = 0;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            if (before.pixel(x, y) != marked.pixel(x, y)) {
+                ++changed;
+                QVERIFY2(PlayPlate.contains(around.topLeft() + QPoint(x, y)),
+                         qPrintable(u"mark outside the plate at %1,%2"_s.arg(x).arg(y)));
+            }
+    QVERIFY2(changed > 40, qPrintable(QString::number(changed)));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // on to EXIT: the mark goes
+    QCOMPARE(window->grab(around).toImage().convertToFormat(before.format()), before);
+}
+
+void tst_WindowAccess::progressLeavesFieldsAndHeadingClear_data()
+{
+    QTest::addColumn<bool>("installing");
+    QTest::newRow("fetching, part full") << false;
+    QTest::newRow("installing, full") << true;
+}
+
+void tst_WindowAccess::progressLeavesFieldsAndHeadingClear()
+{
+    QFETCH(bool, installing);
+    auto window = makeWindow(true);
+    QVERIFY(window);
+    UpdateView& view = *window;
+    view.filesPlanned(3, qint64(3) << 30);
+    view.fileStarted(0, 0);
+    view.fileProgressed(0, qint64(1) << 30);
+    if (installing) {
+        view.fileDone(0, true);
+        view.installStarted();
+    }
+    auto* strip = window->findChild<QProgressBar*>(u"UpdateProgress"_s);
+    QVERIFY(strip);
+    QTRY_VERIFY(strip->isVisible() && strip->value() > 0);
+    auto bottom = [&] {
+        QImage image(600, 100, QImage::Format_RGB32);
+        window->render(&image, {}, QRegion(0, 300, 600, 100));
+        return image;
+    };
+    const QImage with = bottom();
+    strip->hide();
+    const QImage without = bottom();
+
+    // The artwork's heading: its gold pixels in the panel's top row.
+    const QImage art(u":/quorvane/background.bmp"_s);
+    QRect heading;
+    for (int y = 313; y < 336; ++y)
+        for (int x = 22; x < 577; ++x)
+            if (const QRgb c = art.pixel(x, y); qRed(c) > 120 && qRed(c) - qBlue(c) > 60)
+                heading |= QRect(x, y, 1, 1);
+    QVERIFY(heading.width() > 20 && heading.width() < 80);
+    QList<QRect> keepClear{heading.adjusted(-2, -2, 2, 2), PlayPlate, ExitPlate};
+    for (const char* field : {"L2", "L3", "L4", "Label4"})
+        keepClear.append(window->findChild<QLabel*>(QString::fromLatin1(field))->geometry());
+
+    int drawn = 0, leftOfHeading = 0, rightOfHeading = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 600; ++x) {
+            if (with.pixel(x, y) == without.pixel(x, y))
+                continue;
+            const QPoint at(x, y + 300);
+            ++drawn;
+            leftOfHeading += at.y() < 335 && at.x() < heading.left();
+            rightOfHeading += at.y() < 335 && at.x() > heading.right();
+            QVERIFY2(BottomPanel.contains(at),
+                     qPrintable(u"outside the panel: %1,%2"_s.arg(x).arg(at.y())));
+            for (const QRect& clear : std::as_const(keepClear))
+                QVERIFY2(!clear.contains(at),
+                         qPrintable(u"over the artwork or a field: %1,%2"_s.arg(x).arg(at.y())));
+        }
+    QVERIFY(drawn > 500);
+    QVERIFY(leftOfHeading > 50); // what arrived
+    if (installing)
+        QVERIFY(rightOfHeading > 50); // "Installing..."
+}
+
+void tst_WindowAccess::progressAndFieldsAreAnnounced()
+{
+    QList<std::pair<QObject*, QAccessible::Event>> events;
+    recordedEvents = &events;
+    QAccessible::installUpdateHandler(recordEvent);
+    const auto restore = qScopeGuard([] {
+        QAccessible::installUpdateHandler(nullptr);
+        recordedEvents = nullptr;
+    });
+    auto window = makeWindow(true);
+    QVERIFY(window);
+    auto* strip = window->findChild<QProgressBar*>(u"UpdateProgress"_s);
+    auto* l2 = window->findChild<QLabel*>(u"L2"_s);
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(strip);
+    QVERIFY(bar && bar->valueInterface());
+    QCOMPARE(bar->role(), QAccessible::ProgressBar);
+    QCOMPARE(bar->text(QAccessible::Name), u"Update progress"_s);
+    QVERIFY(bar->state().invisible); // nothing fetched yet
+
+    UpdateView& view = *window;
+    view.setL2(u"Checking File Versions..."_s);
+    QTRY_VERIFY(events.contains({l2, QAccessible::NameChanged}));
+    QCOMPARE(QAccessible::queryAccessibleInterface(l2)->text(QAccessible::Name),
+             u"Checking File Versions..."_s);
+
+    view.filesPlanned(2, 2 * 1024 * 1024);
+    view.fileStarted(0, 0);
+    view.fileProgressed(0, 512 * 1024);
+    QTRY_COMPARE(bar->valueInterface()->currentValue().toInt(), 250);
+    QVERIFY(!bar->state().invisible);
+    QCOMPARE(bar->valueInterface()->maximumValue().toInt(), 1000);
+    QVERIFY2(bar->text(QAccessible::Value).startsWith(u"512.0 KiB of 2.0 MiB"_s),
+             qPrintable(bar->text(QAccessible::Value)));
+    QVERIFY(events.contains({strip, QAccessible::ValueChanged}));
+
+    // The install step is announced before it holds the thread.
+    view.fileProgressed(0, 2 * 1024 * 1024);
+    view.fileDone(0, true);
+    events.clear();
+    view.installStarted();
+    QCOMPARE(bar->text(QAccessible::Value), u"2.0 MiB of 2.0 MiB, Installing..."_s);
+    QVERIFY(events.contains({strip, QAccessible::ValueChanged}));
+    view.updateFinished(true);
+    QCOMPARE(bar->valueInterface()->currentValue().toInt(), 1000);
+    QCOMPARE(bar->text(QAccessible::Value), u"2.0 MiB of 2.0 MiB"_s);
+}
+
+QTEST_MAIN(tst_WindowAccess)
+#include "tst_windowaccess.moc"
