@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
@@ -56,16 +57,16 @@ private slots:
     void progressAndFieldsAreAnnounced();
 
 private:
-    std::unique_ptr<frmUpdate> makeWindow(bool shown)
+    // Shown and active (keys reach it); `activate` false: shown only, as
+    // on a display without a window manager.
+    std::unique_ptr<frmUpdate> makeWindow(bool activate = true)
     {
         auto window = std::make_unique<frmUpdate>(std::make_unique<FakeServices>(m_log));
         window->setGameFolder(m_dir->path());
-        if (shown) {
-            window->showWindow(QString());
-            if (!QTest::qWaitForWindowActive(window.get()))
-                return nullptr;
-        }
-        return window;
+        window->showWindow(QString());
+        const bool ready = activate ? QTest::qWaitForWindowActive(window.get())
+                                    : QTest::qWaitForWindowExposed(window.get());
+        return ready ? std::move(window) : nullptr;
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -103,7 +104,7 @@ void tst_WindowAccess::buttons()
     QFETCH(QString, spoken);
     QFETCH(int, starts);
     QFETCH(int, ends);
-    auto window = makeWindow(true);
+    auto window = makeWindow();
     QVERIFY(window);
     window->setContinueEnabled(true);
     auto* button = window->findChild<QAbstractButton*>(name);
@@ -117,8 +118,8 @@ void tst_WindowAccess::buttons()
     QVERIFY(access->actionInterface()->actionNames().contains(
         QAccessibleActionInterface::pressAction()));
     access->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(m_log.ends, ends); // an animated click: it lands a moment later
     QCOMPARE(m_log.starts.size(), starts);
-    QCOMPARE(m_log.ends, ends);
 }
 
 void tst_WindowAccess::tabOrder_data()
@@ -135,7 +136,7 @@ void tst_WindowAccess::tabOrder()
 {
     QFETCH(bool, playEnabled);
     QFETCH(QStringList, stops);
-    auto window = makeWindow(true);
+    auto window = makeWindow();
     QVERIFY(window);
     window->setContinueEnabled(playEnabled);
     // At first the window itself holds the focus: no button is armed.
@@ -182,7 +183,7 @@ void tst_WindowAccess::keys()
     QFETCH(bool, playEnabled);
     QFETCH(int, starts);
     QFETCH(int, ends);
-    auto window = makeWindow(true);
+    auto window = makeWindow();
     QVERIFY(window);
     window->setContinueEnabled(playEnabled);
     QWidget* receiver = window.get();
@@ -202,7 +203,7 @@ void tst_WindowAccess::keys()
 
 void tst_WindowAccess::focusMarkStaysOnThePlate()
 {
-    auto window = makeWindow(true);
+    auto window = makeWindow();
     QVERIFY(window);
     window->setContinueEnabled(true);
     const QRect around = PlayPlate.adjusted(-8, -8, 8, 8);
@@ -233,7 +234,7 @@ void tst_WindowAccess::progressLeavesFieldsAndHeadingClear_data()
 void tst_WindowAccess::progressLeavesFieldsAndHeadingClear()
 {
     QFETCH(bool, installing);
-    auto window = makeWindow(true);
+    auto window = makeWindow();
     QVERIFY(window);
     UpdateView& view = *window;
     view.filesPlanned(3, qint64(3) << 30);
@@ -297,7 +298,15 @@ void tst_WindowAccess::progressAndFieldsAreAnnounced()
         QAccessible::installUpdateHandler(nullptr);
         recordedEvents = nullptr;
     });
-    auto window = makeWindow(true);
+    // Events flow only through an active accessibility bridge (X11 with an
+    // accessibility bus, see tst_windowaccess_x11): elsewhere the rest is
+    // still checked.
+    const bool bridged = QGuiApplication::platformName() != u"offscreen" &&
+                         QTest::qWaitFor([] { return QAccessible::isActive(); }, 5000);
+    const auto announced = [&](QObject* object, QAccessible::Event type) {
+        return !bridged || events.contains({object, type});
+    };
+    auto window = makeWindow(false);
     QVERIFY(window);
     auto* strip = window->findChild<QProgressBar*>(u"UpdateProgress"_s);
     auto* l2 = window->findChild<QLabel*>(u"L2"_s);
@@ -309,7 +318,8 @@ void tst_WindowAccess::progressAndFieldsAreAnnounced()
 
     UpdateView& view = *window;
     view.setL2(u"Checking File Versions..."_s);
-    QTRY_VERIFY(events.contains({l2, QAccessible::NameChanged}));
+    QTRY_COMPARE(l2->text(), u"Checking File Versions..."_s);
+    QVERIFY(announced(l2, QAccessible::NameChanged));
     QCOMPARE(QAccessible::queryAccessibleInterface(l2)->text(QAccessible::Name),
              u"Checking File Versions..."_s);
 
@@ -319,20 +329,23 @@ void tst_WindowAccess::progressAndFieldsAreAnnounced()
     QTRY_COMPARE(bar->valueInterface()->currentValue().toInt(), 250);
     QVERIFY(!bar->state().invisible);
     QCOMPARE(bar->valueInterface()->maximumValue().toInt(), 1000);
-    QVERIFY2(bar->text(QAccessible::Value).startsWith(u"512.0 KiB of 2.0 MiB"_s),
-             qPrintable(bar->text(QAccessible::Value)));
-    QVERIFY(events.contains({strip, QAccessible::ValueChanged}));
+    QVERIFY2(bar->text(QAccessible::Description).startsWith(u"512.0 KiB of 2.0 MiB"_s),
+             qPrintable(bar->text(QAccessible::Description)));
+    QVERIFY(announced(strip, QAccessible::ValueChanged));
 
     // The install step is announced before it holds the thread.
     view.fileProgressed(0, 2 * 1024 * 1024);
     view.fileDone(0, true);
     events.clear();
     view.installStarted();
-    QCOMPARE(bar->text(QAccessible::Value), u"2.0 MiB of 2.0 MiB, Installing..."_s);
-    QVERIFY(events.contains({strip, QAccessible::ValueChanged}));
+    QCOMPARE(bar->text(QAccessible::Description), u"2.0 MiB of 2.0 MiB, Installing..."_s);
+    QVERIFY(announced(strip, QAccessible::ValueChanged));
+    QVERIFY(announced(strip, QAccessible::DescriptionChanged));
     view.updateFinished(true);
     QCOMPARE(bar->valueInterface()->currentValue().toInt(), 1000);
-    QCOMPARE(bar->text(QAccessible::Value), u"2.0 MiB of 2.0 MiB"_s);
+    QCOMPARE(bar->text(QAccessible::Description), u"2.0 MiB of 2.0 MiB"_s);
+    if (!bridged)
+        QSKIP("no accessibility bridge here: the events are checked by tst_windowaccess_x11");
 }
 
 QTEST_MAIN(tst_WindowAccess)

@@ -1,5 +1,6 @@
 #include "FieldLabel.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QTextLayout>
@@ -32,6 +33,15 @@ QString firstLine(const QString& text, const QFont& font, int width)
     while (!first.isEmpty() && first.back().isSpace())
         first.chop(1);
     return first;
+}
+
+void FieldLabel::announceText(const QString& text)
+{
+    if (text == this->text())
+        return;
+    setText(text);
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void FieldLabel::paintEvent(QPaintEvent*)

@@ -17,6 +17,10 @@ class FieldLabel : public QLabel
 public:
     using QLabel::QLabel;
 
+    // Sets the text and, when it changed, tells assistive technology, which
+    // reads a field by its name.
+    void announceText(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 };

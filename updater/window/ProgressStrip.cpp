@@ -45,18 +45,15 @@ QRect ProgressStrip::troughArea() const
 void ProgressStrip::follow(const UpdateProgress& progress, const ProgressLine& line)
 {
     const bool textChanged = line.amount != m_line.amount || line.pace != m_line.pace;
-    const int permille = progress.permille();
-    const bool valueChanged = permille != value();
     m_line = line;
     setVisible(progress.visible());
-    setValue(permille); // announces the new value itself
+    setValue(progress.permille()); // announces the new value itself
     if (textChanged) {
+        // Assistive technology reads the line as the bar's description.
         setAccessibleDescription(m_line.joined());
+        QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
         update();
-        if (!valueChanged && isVisible()) {
-            QAccessibleValueChangeEvent event(this, permille);
-            QAccessible::updateAccessibility(&event);
-        }
     }
 }
 

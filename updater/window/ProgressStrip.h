@@ -8,8 +8,8 @@
 // arrived on the left of the heading, the speed and time left on its right,
 // and a gold bar in an engraved trough along the rule beneath. The areas
 // around the heading stay clear, so the artwork's heading shows through.
-// Assistive technology sees a progress bar whose value and text follow the
-// update.
+// Assistive technology sees a progress bar whose value and description (the
+// line) follow the update.
 class ProgressStrip : public QProgressBar
 {
     Q_OBJECT

@@ -228,10 +228,10 @@ void frmUpdate::applyStatus()
 {
     using Field = StatusModel::Field;
     m_progress->follow(m_model.progress(), m_model.progressLine());
-    m_l2->setText(m_model.text(Field::L2));
-    m_l3->setText(m_model.text(Field::L3));
-    m_l4->setText(m_model.text(Field::L4));
-    m_label4->setText(m_model.text(Field::Label4));
+    m_l2->announceText(m_model.text(Field::L2));
+    m_l3->announceText(m_model.text(Field::L3));
+    m_l4->announceText(m_model.text(Field::L4));
+    m_label4->announceText(m_model.text(Field::Label4));
     m_continue->setEnabled(m_model.continueEnabled());
 }
 
