@@ -200,12 +200,12 @@ void UpdateSession::endRun(const QString& status)
 void UpdateSession::endWithoutInstalling(const QString& status)
 {
     m_staged.reset(); // its part files go
-    m_view.updateFinished(false);
     m_view.setL2(status);
     if (!m_state.LocalVersion.isEmpty())
         m_view.setL4("Version "_L1 + m_state.LocalVersion);
     m_view.setL3(m_firstFailure);
     m_view.setContinueEnabled(true);
+    m_view.updateFinished(false); // last: the final frame goes out with it
     deleteTempManifest();
     endRun(status);
 }
@@ -259,11 +259,11 @@ void UpdateSession::finishUpdate()
         return;
     }
     const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
-    m_view.updateFinished(true);
     m_view.setContinueEnabled(true);
     m_view.setL4("Version "_L1 + m_state.RemoteVersion);
     m_view.setL2(status);
     m_view.setL3(QString());
+    m_view.updateFinished(true); // last: the final frame goes out with it
     deleteTempManifest();
     endRun(status);
 }
