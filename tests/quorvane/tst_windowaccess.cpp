@@ -47,10 +47,8 @@ private slots:
     void init();
     void buttons_data();
     void buttons();
-    void tabOrder_data();
-    void tabOrder();
-    void keys_data();
-    void keys();
+    void keyboard_data();
+    void keyboard();
     void focusMarkStaysOnThePlate();
     void progressLeavesFieldsAndHeadingClear_data();
     void progressLeavesFieldsAndHeadingClear();
@@ -91,17 +89,19 @@ void tst_WindowAccess::buttons_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("spoken");
-    QTest::addColumn<int>("starts"); // after the assistive press action
+    QTest::addColumn<QRect>("geometry"); // the click area, as before
+    QTest::addColumn<int>("starts");     // after the assistive press action
     QTest::addColumn<int>("ends");
 
-    QTest::newRow("PLAY") << u"lblContinue"_s << u"PLAY"_s << 1 << 1;
-    QTest::newRow("EXIT") << u"Label1"_s << u"EXIT"_s << 0 << 1;
+    QTest::newRow("PLAY") << u"lblContinue"_s << u"PLAY"_s << QRect(27, 34, 51, 38) << 1 << 1;
+    QTest::newRow("EXIT") << u"Label1"_s << u"EXIT"_s << QRect(29, 85, 51, 37) << 0 << 1;
 }
 
 void tst_WindowAccess::buttons()
 {
     QFETCH(QString, name);
     QFETCH(QString, spoken);
+    QFETCH(QRect, geometry);
     QFETCH(int, starts);
     QFETCH(int, ends);
     auto window = makeWindow();
@@ -109,6 +109,7 @@ void tst_WindowAccess::buttons()
     window->setContinueEnabled(true);
     auto* button = window->findChild<QAbstractButton*>(name);
     QVERIFY(button);
+    QCOMPARE(button->geometry(), geometry);
     QCOMPARE(button->focusPolicy(), Qt::TabFocus); // a click leaves no focus mark
     QAccessibleInterface* access = QAccessible::queryAccessibleInterface(button);
     QVERIFY(access);
@@ -122,80 +123,59 @@ void tst_WindowAccess::buttons()
     QCOMPARE(m_log.starts.size(), starts);
 }
 
-void tst_WindowAccess::tabOrder_data()
+void tst_WindowAccess::keyboard_data()
 {
     QTest::addColumn<bool>("playEnabled");
-    QTest::addColumn<QStringList>("stops");
-
-    QTest::newRow("PLAY enabled") << true
-                                  << QStringList{u"lblContinue"_s, u"Label1"_s, u"brwsUpdates"_s};
-    QTest::newRow("PLAY disabled") << false << QStringList{u"Label1"_s, u"brwsUpdates"_s};
-}
-
-void tst_WindowAccess::tabOrder()
-{
-    QFETCH(bool, playEnabled);
-    QFETCH(QStringList, stops);
-    auto window = makeWindow();
-    QVERIFY(window);
-    window->setContinueEnabled(playEnabled);
-    // At first the window itself holds the focus: no button is armed.
-    QCOMPARE(QApplication::focusWidget(), window.get());
-    auto* updates = window->findChild<QWebEngineView*>(u"brwsUpdates"_s);
-    QStringList reached;
-    for (qsizetype n = 0; n < stops.size(); ++n) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focus = QApplication::focusWidget();
-        QVERIFY(focus);
-        reached.append(updates->isAncestorOf(focus) ? updates->objectName() : focus->objectName());
-    }
-    QCOMPARE(reached, stops);
-}
-
-void tst_WindowAccess::keys_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::addColumn<QString>("target"); // the focused widget: a button, "window" or "news"
-    QTest::addColumn<bool>("playEnabled");
+    QTest::addColumn<QString>("keys");    // pressed on whatever has the focus, from the start
+    QTest::addColumn<QString>("focused"); // what held the focus for the last key
     QTest::addColumn<int>("starts");
     QTest::addColumn<int>("ends");
 
-    const QString play = u"lblContinue"_s, exit = u"Label1"_s;
-    QTest::newRow("Return on PLAY") << int(Qt::Key_Return) << play << true << 1 << 1;
-    QTest::newRow("keypad Enter on PLAY") << int(Qt::Key_Enter) << play << true << 1 << 1;
-    QTest::newRow("Space on PLAY") << int(Qt::Key_Space) << play << true << 1 << 1;
-    QTest::newRow("Return on a disabled PLAY") << int(Qt::Key_Return) << play << false << 0 << 0;
-    QTest::newRow("Space on a disabled PLAY") << int(Qt::Key_Space) << play << false << 0 << 0;
-    QTest::newRow("Return on EXIT") << int(Qt::Key_Return) << exit << false << 0 << 1;
-    QTest::newRow("Space on EXIT") << int(Qt::Key_Space) << exit << true << 0 << 1;
-    QTest::newRow("Escape on PLAY") << int(Qt::Key_Escape) << play << true << 0 << 1;
-    QTest::newRow("Escape, nothing focused")
-        << int(Qt::Key_Escape) << u"window"_s << false << 0 << 1;
-    QTest::newRow("Escape in the news") << int(Qt::Key_Escape) << u"news"_s << false << 0 << 1;
-    QTest::newRow("Return, nothing focused")
-        << int(Qt::Key_Return) << u"window"_s << true << 0 << 0;
+    const QString window = u"frmUpdate"_s, play = u"lblContinue"_s, exit = u"Label1"_s;
+    QTest::newRow("Tab, Return: PLAY") << true << u"Tab Return"_s << play << 1 << 1;
+    QTest::newRow("Tab, keypad Enter") << true << u"Tab Enter"_s << play << 1 << 1;
+    QTest::newRow("Tab, Space") << true << u"Tab Space"_s << play << 1 << 1;
+    QTest::newRow("Tab, Tab, Return: EXIT") << true << u"Tab Tab Return"_s << exit << 0 << 1;
+    QTest::newRow("PLAY disabled: Tab reaches EXIT") << false << u"Tab Space"_s << exit << 0 << 1;
+    QTest::newRow("third Tab: the notes")
+        << true << u"Tab Tab Tab Escape"_s << u"brwsUpdates"_s << 0 << 1;
+    QTest::newRow("Escape on PLAY") << true << u"Tab Escape"_s << play << 0 << 1;
+    QTest::newRow("Escape, nothing focused") << false << u"Escape"_s << window << 0 << 1;
+    QTest::newRow("Return, nothing focused") << true << u"Return"_s << window << 0 << 0;
+    // Sent to PLAY itself, which cannot hold the focus while disabled.
+    QTest::newRow("Return on a disabled PLAY") << false << u"Return"_s << play << 0 << 0;
+    QTest::newRow("Space on a disabled PLAY") << false << u"Space"_s << play << 0 << 0;
 }
 
-void tst_WindowAccess::keys()
+void tst_WindowAccess::keyboard()
 {
-    QFETCH(int, key);
-    QFETCH(QString, target);
     QFETCH(bool, playEnabled);
+    QFETCH(QString, keys);
+    QFETCH(QString, focused);
     QFETCH(int, starts);
     QFETCH(int, ends);
     auto window = makeWindow();
     QVERIFY(window);
     window->setContinueEnabled(playEnabled);
-    QWidget* receiver = window.get();
-    if (target == u"news") {
-        window->findChild<QWebEngineView*>(u"brwsNews"_s)->setFocus(Qt::TabFocusReason);
-        receiver = QApplication::focusWidget();
-    } else if (target != u"window") {
-        receiver = window->findChild<QAbstractButton*>(target);
-        receiver->setFocus(Qt::TabFocusReason); // refused while disabled
+    // At first the window itself holds the focus: no button is armed.
+    QCOMPARE(QApplication::focusWidget(), window.get());
+    const QHash<QString, Qt::Key> named{{u"Tab"_s, Qt::Key_Tab},
+                                        {u"Return"_s, Qt::Key_Return},
+                                        {u"Enter"_s, Qt::Key_Enter},
+                                        {u"Space"_s, Qt::Key_Space},
+                                        {u"Escape"_s, Qt::Key_Escape}};
+    auto* updates = window->findChild<QWebEngineView*>(u"brwsUpdates"_s);
+    auto* play = window->findChild<QAbstractButton*>(u"lblContinue"_s);
+    QString holder;
+    for (const QString& key : keys.split(u' ')) {
+        QWidget* target = QApplication::focusWidget();
+        if (!playEnabled && focused == play->objectName())
+            target = play;
+        QVERIFY(target);
+        holder = updates->isAncestorOf(target) ? updates->objectName() : target->objectName();
+        QTest::keyClick(target, named.value(key));
     }
-    QVERIFY(receiver);
-    QTest::keyClick(receiver, Qt::Key(key));
+    QCOMPARE(holder, focused);
     QCOMPARE(m_log.starts.size(), starts);
     QCOMPARE(m_log.ends, ends);
     QCOMPARE(window->isVisible(), ends == 0);

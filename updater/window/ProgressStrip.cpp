@@ -47,7 +47,14 @@ void ProgressStrip::follow(const UpdateProgress& progress, const ProgressLine& l
     const bool textChanged = line.amount != m_line.amount || line.pace != m_line.pace;
     m_line = line;
     setVisible(progress.visible());
-    setValue(progress.permille()); // announces the new value itself
+    if (progress.permille() != value()) {
+        // setValue announces the new value itself, but also repaints at
+        // once; with updates held it only schedules the paint, which then
+        // joins the frame's other changes.
+        setUpdatesEnabled(false);
+        setValue(progress.permille());
+        setUpdatesEnabled(true);
+    }
     if (textChanged) {
         // Assistive technology reads the line as the bar's description.
         setAccessibleDescription(m_line.joined());
