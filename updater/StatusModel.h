@@ -25,15 +25,6 @@ class StatusModel : public QObject, public UpdateView
     Q_OBJECT
 
 public:
-    enum class Field
-    {
-        L2,
-        L3,
-        L4,
-        Label4
-    };
-    Q_ENUM(Field)
-
     static constexpr std::chrono::milliseconds DefaultFrame{33};
 
     static constexpr std::chrono::milliseconds Heartbeat{500};
@@ -44,10 +35,10 @@ public:
                 QObject* parent = nullptr);
 
     void showWindow(const QString& siteUrl) override;
-    void setL2(const QString& text) override { set(Field::L2, text); }
-    void setL3(const QString& text) override { set(Field::L3, text); }
-    void setL4(const QString& text) override { set(Field::L4, text); }
-    void setLabel4(const QString& text) override { set(Field::Label4, text); }
+    void setStatus(const QString& text) override { set(StatusField::Status, text); }
+    void setDetail(const QString& text) override { set(StatusField::Detail, text); }
+    void setVersion(const QString& text) override { set(StatusField::Version, text); }
+    void setProgress(const QString& text) override { set(StatusField::Progress, text); }
     void setContinueEnabled(bool enabled) override;
 
     void filesPlanned(int files, std::optional<qint64> totalBytes) override;
@@ -57,11 +48,11 @@ public:
     void installStarted() override;
     void updateFinished(bool complete) override;
 
-    // As of the last frame.
-    const UpdateProgress& progress() const { return m_progress; }
+    // The whole update's progress and its line, as of the last frame.
+    const UpdateProgress& updateProgress() const { return m_progress; }
     ProgressLine progressLine() const { return describeProgress(m_progress, m_locale); }
 
-    QString text(Field field) const { return m_texts[std::size_t(field)]; }
+    QString text(StatusField field) const { return m_texts[std::size_t(field)]; }
     bool continueEnabled() const { return m_continue; }
 
     // Sends a frame now if one is due (the window is about to close, say).
@@ -69,11 +60,11 @@ public:
 
 signals:
     void showRequested(const QString& siteUrl);
-    void textSet(StatusModel::Field field, const QString& text);
+    void textSet(StatusField field, const QString& text);
     void frameReady();
 
 private:
-    void set(Field field, const QString& text);
+    void set(StatusField field, const QString& text);
     void scheduleFrame();
     void sendFrame();
     void frameNow();

@@ -297,7 +297,7 @@ void tst_WindowAccess::progressAndFieldsAreAnnounced()
     QVERIFY(bar->state().invisible); // nothing fetched yet
 
     UpdateView& view = *window;
-    view.setL2(u"Checking File Versions..."_s);
+    view.setStatus(u"Checking File Versions..."_s);
     QTRY_COMPARE(l2->text(), u"Checking File Versions..."_s);
     QVERIFY(announced(l2, QAccessible::NameChanged));
     QCOMPARE(QAccessible::queryAccessibleInterface(l2)->text(QAccessible::Name),

@@ -45,10 +45,10 @@ public:
 
     // UpdateView
     void showWindow(const QString& siteUrl) override;
-    void setL2(const QString& text) override;
-    void setL3(const QString& text) override;
-    void setL4(const QString& text) override;
-    void setLabel4(const QString& text) override;
+    void setStatus(const QString& text) override;
+    void setDetail(const QString& text) override;
+    void setVersion(const QString& text) override;
+    void setProgress(const QString& text) override;
     void setContinueEnabled(bool enabled) override;
     void filesPlanned(int files, std::optional<qint64> totalBytes) override;
     void fileStarted(int index, qint64 offset) override;
