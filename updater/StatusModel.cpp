@@ -21,7 +21,20 @@ StatusModel::StatusModel(std::chrono::milliseconds frame, UpdateProgress::Clock 
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &StatusModel::sendFrame);
     m_heartbeat.setInterval(Heartbeat);
-    connect(&m_heartbeat, &QTimer::timeout, this, &StatusModel::scheduleFrame);
+    connect(&m_heartbeat, &QTimer::timeout, this, &StatusModel::beat);
+}
+
+void StatusModel::beat()
+{
+    const qint64 received = m_progress.received();
+    const std::chrono::milliseconds next =
+        received == m_receivedAtBeat ? std::min<std::chrono::milliseconds>(
+                                           m_heartbeat.intervalAsDuration() * 2, SlowestHeartbeat)
+                                     : Heartbeat;
+    m_receivedAtBeat = received;
+    if (next != m_heartbeat.intervalAsDuration())
+        m_heartbeat.setInterval(next);
+    scheduleFrame();
 }
 
 void StatusModel::filesPlanned(int files, std::optional<qint64> totalBytes)

@@ -27,7 +27,10 @@ class StatusModel : public QObject, public UpdateView
 public:
     static constexpr std::chrono::milliseconds DefaultFrame{33};
 
-    static constexpr std::chrono::milliseconds Heartbeat{500};
+    // While files are fetched; each beat in which nothing arrived doubles
+    // the next wait, so a long stall costs a few frames only.
+    static constexpr std::chrono::milliseconds Heartbeat{1000};
+    static constexpr std::chrono::milliseconds SlowestHeartbeat{8000};
 
     explicit StatusModel(std::chrono::milliseconds frame = DefaultFrame, QObject* parent = nullptr);
     // `clock` drives the progress figures (a steady clock by default).
@@ -68,6 +71,7 @@ private:
     void scheduleFrame();
     void sendFrame();
     void frameNow();
+    void beat();
 
     std::array<QString, 4> m_texts;
     bool m_continue = false;
@@ -77,5 +81,6 @@ private:
     bool m_due = false;
     UpdateProgress m_progress;
     QTimer m_heartbeat;
+    qint64 m_receivedAtBeat = 0;
     QLocale m_locale;
 };

@@ -69,10 +69,11 @@ void StatusModelTest::stalledFetchKeepsFramesComing()
     model.fileProgressed(0, 40);
     QVERIFY(frames.wait(1000));
     QCOMPARE(model.updateProgress().permille(), 400);
-    // Nothing arrives: frames still come, so the figures can show the stall.
+    // Nothing arrives: frames still come, so the figures can show the stall,
+    // but ever more rarely (after 1 s, 2 s, then 4 s).
     frames.clear();
-    QTest::qWait(1300);
-    QVERIFY2(frames.count() >= 1 && frames.count() <= 4,
+    QTest::qWait(3600);
+    QVERIFY2(frames.count() >= 1 && frames.count() <= 2,
              qPrintable(QString::number(frames.count())));
     // The end goes out at once, and then the frames stop.
     frames.clear();

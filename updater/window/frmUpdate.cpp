@@ -91,7 +91,6 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
 
     // Geometry in pixels: the twips of the original layout divided by 15.
     const QColor white(255, 255, 255);
-    const QColor black(0, 0, 0);
     m_continue = makeButton(this, u"lblContinue"_s, u"PLAY"_s, {27, 34, 51, 38}, {27, 34, 51, 38});
     m_quit = makeButton(this, u"Label1"_s, u"EXIT"_s, {29, 85, 51, 37}, {27, 84, 51, 38});
     m_l2 = makeLabel<FieldLabel>(this, u"L2"_s, {101, 345, 392, 17}, Qt::AlignHCenter, white);
