@@ -8,6 +8,7 @@
 #include "UpdateSession.h"
 #include "frmUpdate.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
