@@ -2,8 +2,6 @@
 
 #include "UpdateRules.h"
 
-#include <QFileInfo>
-
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -66,9 +64,7 @@ Place placeOf(const GameDir& root, const QString& relative)
 
 qint64 regularFileSize(const Place& place)
 {
-    if (!place.folder || place.folder->kindOf(place.name) != GameDir::Kind::File)
-        return -1;
-    return QFileInfo(place.folder->path() + u'/' + place.name).size();
+    return place.folder ? place.folder->sizeOf(place.name) : -1;
 }
 
 } // namespace
