@@ -2,7 +2,6 @@
 
 #include "StreamCheck.h"
 
-
 using namespace Qt::StringLiterals;
 
 namespace transfer {
@@ -125,8 +124,7 @@ std::optional<QString> ExpectedFile::finish()
     return result.reason;
 }
 
-std::optional<QString> judgeEnd(Framing framing, const Head& head, qint64 received,
-                                bool sizeKnown)
+std::optional<QString> judgeEnd(Framing framing, const Head& head, qint64 received, bool sizeKnown)
 {
     if (head.declaredLength >= 0) {
         if (received != head.declaredLength)

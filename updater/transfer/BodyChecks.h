@@ -116,7 +116,6 @@ HeadVerdict judgeHead(const ResponseHead& response, qint64 rangeFrom = -1);
 // complete when its length matches the declared one. A body ended only by
 // the connection closing counts only when a validator knows its size
 // (`sizeKnown`).
-std::optional<QString> judgeEnd(Framing framing, const Head& head, qint64 received,
-                                bool sizeKnown);
+std::optional<QString> judgeEnd(Framing framing, const Head& head, qint64 received, bool sizeKnown);
 
 } // namespace transfer

@@ -72,8 +72,8 @@ bool configureRequest(CURL* easy, const Request& request, std::optional<qint64> 
               setLong(easy, CURLOPT_PIPEWAIT, secure ? 1 : 0) &&
               setLong(easy, CURLOPT_SSL_VERIFYPEER, 1) && setLong(easy, CURLOPT_SSL_VERIFYHOST, 2);
     if (sizeCap)
-        ok = ok && curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(*sizeCap)) ==
-                       CURLE_OK;
+        ok = ok &&
+             curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(*sizeCap)) == CURLE_OK;
     // Bigger reads for big files: fewer calls per byte.
     if (!sizeCap || *sizeCap >= (1 << 20))
         ok = ok && setLong(easy, CURLOPT_BUFFERSIZE, 256 * 1024);

@@ -32,8 +32,8 @@ QByteArray Sha256::result() const
     QByteArray digest(EVP_MAX_MD_SIZE, Qt::Uninitialized);
     unsigned int length = 0;
     if (!copy || EVP_MD_CTX_copy_ex(copy.get(), m_context.get()) != 1 ||
-        EVP_DigestFinal_ex(copy.get(), reinterpret_cast<unsigned char*>(digest.data()),
-                           &length) != 1)
+        EVP_DigestFinal_ex(copy.get(), reinterpret_cast<unsigned char*>(digest.data()), &length) !=
+            1)
         throw std::bad_alloc();
     digest.resize(length);
     return digest;
