@@ -2,8 +2,8 @@
 
 // One HTTP GET whose body goes to a sink, judged by the body checks while it
 // streams. Asynchronous: it reports progress and its end through signals and
-// never blocks. It runs on the engine of the Inet that made it, which must
-// outlive it.
+// never blocks. It runs on the engine of the Inet that made it; once that
+// engine is gone it no longer runs.
 
 #include "BodyChecks.h"
 #include "Request.h"
@@ -14,7 +14,6 @@
 
 #include <curl/curl.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -23,7 +22,9 @@ namespace transfer {
 class Engine;
 
 // Where an accepted body goes. Opened only once the head passed its checks,
-// so error pages and unreachable sites never create files.
+// so error pages and unreachable sites never create files. Called on the
+// Inet's thread, from inside libcurl's receive callback: it must not start,
+// cancel or delete transfers.
 class BodySink
 {
 public:
