@@ -27,11 +27,11 @@ Engine::Engine(QObject* parent) : QObject(parent)
 Engine::~Engine()
 {
     // Transfers still alive lose their engine: they can no longer run.
-    const std::unordered_set<Transfer*> live = std::exchange(m_live, {});
-    for (Transfer* transfer : live) {
+    for (Transfer* transfer : m_live)
         curl_multi_remove_handle(m_multi, transfer->m_easy.get());
+    m_live.clear();
+    for (Transfer* transfer : m_attached)
         transfer->m_engine = nullptr;
-    }
     curl_multi_cleanup(m_multi);
     for (auto& [socket, watch] : m_sockets) {
         retire(watch.read);
@@ -43,6 +43,17 @@ Engine::~Engine()
 void Engine::setConnectionsPerHost(int connections)
 {
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(connections));
+}
+
+void Engine::attach(Transfer& transfer)
+{
+    m_attached.insert(&transfer);
+}
+
+void Engine::detach(Transfer& transfer)
+{
+    remove(transfer);
+    m_attached.erase(&transfer);
 }
 
 bool Engine::add(Transfer& transfer)

@@ -41,6 +41,10 @@ public:
     // HTTP/1.1 connections per host; further transfers wait in line.
     void setConnectionsPerHost(int connections);
 
+    // Transfers made on this engine, from construction to destruction: an
+    // engine that goes first leaves them inert.
+    void attach(Transfer& transfer);
+    void detach(Transfer& transfer);
     // The transfer's easy handle joins the multi handle; it runs from the
     // next turn of the event loop.
     bool add(Transfer& transfer);
@@ -66,7 +70,8 @@ private:
     CURLM* m_multi = nullptr;
     QTimer m_timer;
     std::unordered_map<curl_socket_t, Watch> m_sockets;
-    std::unordered_set<Transfer*> m_live;
+    std::unordered_set<Transfer*> m_attached;
+    std::unordered_set<Transfer*> m_live; // on the multi handle
     std::vector<Transfer*> m_dirty;
 };
 

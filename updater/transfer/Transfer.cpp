@@ -39,12 +39,14 @@ Outcome outcomeOf(CURLcode result)
 
 Transfer::Transfer(Engine& engine, BodySink& sink, Validators validators, QObject* parent)
     : QObject(parent), m_engine(&engine), m_sink(sink), m_validators(std::move(validators))
-{}
+{
+    engine.attach(*this);
+}
 
 Transfer::~Transfer()
 {
     if (m_engine)
-        m_engine->remove(*this);
+        m_engine->detach(*this);
 }
 
 std::optional<qint64> Transfer::sizeCap() const
