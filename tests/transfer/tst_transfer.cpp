@@ -72,6 +72,7 @@ private slots:
     void proxyFromEnvironment_data();
     void proxyFromEnvironment();
     void http2OverTls();
+    void transferOutlivesItsEngine();
 };
 
 void TransferTest::framing_data()
@@ -216,6 +217,25 @@ void TransferTest::http2OverTls()
         QVERIFY2(line.endsWith(u"HTTP/2.0"_s), qPrintable(line));
     const QList<int> connections = nginx.connections();
     QCOMPARE(QSet<int>(connections.cbegin(), connections.cend()).size(), 1);
+}
+
+// The program deletes finished transfers later, possibly after the engine.
+void TransferTest::transferOutlivesItsEngine()
+{
+    testsupport::TestHttpServer server;
+    QVERIFY(server.listen());
+    server.setFile(u"/x.dat"_s, "bytes");
+    MemorySink sink;
+    auto inet = std::make_unique<Inet>();
+    auto done = inet->start(QUrl(server.baseUrl() + u"x.dat"_s), sink);
+    QVERIFY(finish(*done));
+    auto running = inet->start(QUrl(server.baseUrl() + u"x.dat"_s), sink);
+    inet.reset();
+    QCOMPARE(done->outcome(), transfer::Outcome::Complete);
+    QCOMPARE(running->outcome(), transfer::Outcome::Running);
+    done.reset();
+    running->cancel();
+    QCOMPARE(running->outcome(), transfer::Outcome::Cancelled);
 }
 
 QTEST_GUILESS_MAIN(TransferTest)
