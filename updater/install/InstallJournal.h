@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -26,20 +27,22 @@ struct Entry
 };
 
 // Writes the journal atomically and makes it durable.
-bool write(const GameDir& root, const QList<Entry>& entries, QString* error = nullptr);
+Result write(const GameDir& root, const QList<Entry>& entries);
 
 // Removes the journal once its install is complete.
-void remove(const GameDir& root);
+Result remove(const GameDir& root);
 
 enum class Recovery
 {
     Nothing,    // no journal
     Completed,  // every remaining part was renamed into place
-    RolledBack, // parts were missing: the remaining ones were removed
+    RolledBack, // parts were missing or the journal unusable: the remaining parts were removed
+    Incomplete, // a rename failed: the journal is kept and the folder stays as it describes
 };
 
 // Finishes what a journal left behind. Renames happen in the journal's order,
-// so the manifest, listed last, arrives last.
-Recovery recover(const GameDir& root);
+// so the manifest, listed last, arrives last. `notes` receives a line for
+// every refused journal line and every failure, with its cause.
+Recovery recover(const GameDir& root, QStringList* notes = nullptr);
 
 } // namespace installjournal

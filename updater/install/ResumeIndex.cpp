@@ -1,5 +1,6 @@
 #include "ResumeIndex.h"
 
+#include "RecordFile.h"
 #include "UpdateRules.h"
 
 using namespace Qt::StringLiterals;
@@ -23,16 +24,16 @@ QString joined(const QString& folder, const QString& name)
 
 ResumeIndex::ResumeIndex(const GameDir& root) : m_root(root)
 {
-    const auto bytes = root.readFile(FileName.toString(), MaxIndexBytes);
-    if (!bytes)
+    QString error;
+    const auto bytes = root.readFile(FileName.toString(), MaxIndexBytes, &error);
+    if (!bytes) {
+        if (root.kindOf(FileName.toString()) != GameDir::Kind::Missing)
+            m_refused.append(error);
         return;
-    const QList<QByteArray> lines = bytes->split('\n');
-    if (lines.isEmpty() || lines.front() != Header)
-        return;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> f = lines.at(i).split('\t');
-        if (f.size() != 7)
-            continue;
+    }
+    recordfile::Parsed parsed = recordfile::parse(*bytes, Header, 7);
+    for (const recordfile::Row& row : std::as_const(parsed.rows)) {
+        const QList<QByteArray>& f = row.fields;
         ResumeRecord r{QString::fromUtf8(f[0]),
                        QString::fromUtf8(f[1]),
                        QString::fromUtf8(f[2]),
@@ -42,10 +43,14 @@ ResumeIndex::ResumeIndex(const GameDir& root) : m_root(root)
                        f[6]};
         // Only names the updater itself could have made.
         if (updaterules::isUnsafeEntry(QString(), r.target) ||
-            (!r.folderPath.isEmpty() && updaterules::isUnsafeEntry(r.folderPath, r.part)))
+            (!r.folderPath.isEmpty() && updaterules::isUnsafeEntry(r.folderPath, r.part))) {
+            parsed.refused.append(u"line %1: a name the updater would not make"_s.arg(row.line));
             continue;
+        }
         m_records.insert(keyOf(r.target), r);
     }
+    for (const QString& why : std::as_const(parsed.refused))
+        m_refused.append(FileName + u" refused, "_s + why);
 }
 
 std::optional<ResumeRecord> ResumeIndex::take(const QString& target, const QString& url,
@@ -99,10 +104,14 @@ bool ResumeIndex::save() const
             return m_root.removeFile(FileName.toString());
         return true;
     }
-    QByteArray text = Header.toByteArray() + '\n';
-    for (const ResumeRecord& r : m_records)
-        text += r.target.toUtf8() + '\t' + r.folderPath.toUtf8() + '\t' + r.part.toUtf8() + '\t' +
-                r.url.toUtf8() + '\t' + QByteArray::number(r.size) + '\t' + r.hash + '\t' +
-                r.validator + '\n';
-    return m_root.writeFileAtomically(FileName.toString(), text);
+    QList<QList<QByteArray>> rows;
+    for (const ResumeRecord& r : m_records) {
+        // A validator that could break the layout is not kept: that file starts over.
+        if (r.validator.contains('\t') || r.validator.contains('\n'))
+            continue;
+        rows.append({r.target.toUtf8(), r.folderPath.toUtf8(), r.part.toUtf8(), r.url.toUtf8(),
+                     QByteArray::number(r.size), r.hash, r.validator});
+    }
+    const std::optional<QByteArray> text = recordfile::render(Header, rows);
+    return text && m_root.writeFileAtomically(FileName.toString(), *text);
 }

@@ -69,6 +69,9 @@ bool UpdateSession::acquireLock()
     if (m_lock->tryLock(0))
         return true;
     if (m_lock->error() != QLockFile::LockFailedError) {
+        m_log.add(u"could not take the lock %1 (%2); going on without it"_s.arg(
+            LockName, m_lock->error() == QLockFile::PermissionError ? u"no permission"_s
+                                                                    : u"unknown error"_s));
         m_lock.reset(); // nothing can be written here: nothing to guard either
         return true;
     }
@@ -92,7 +95,11 @@ void UpdateSession::recoverInstall()
 {
     if (!root())
         return;
-    switch (installjournal::recover(*root())) {
+    QStringList notes;
+    const installjournal::Recovery recovery = installjournal::recover(*root(), &notes);
+    for (const QString& line : std::as_const(notes))
+        m_log.add(line);
+    switch (recovery) {
     case installjournal::Recovery::Nothing:
         break;
     case installjournal::Recovery::Completed:
@@ -101,10 +108,16 @@ void UpdateSession::recoverInstall()
     case installjournal::Recovery::RolledBack:
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
         break;
+    case installjournal::Recovery::Incomplete:
+        m_log.add(u"could not complete an unfinished install; its journal is kept"_s);
+        break;
     }
     // Part files of a run that was killed before it could install, but for
     // those kept to resume from.
-    StagedFiles::sweepTree(*root(), ResumeIndex(*root()).parts());
+    const ResumeIndex resume(*root());
+    for (const QString& line : resume.refused())
+        m_log.add(line);
+    StagedFiles::sweepTree(*root(), resume.parts());
 }
 
 // With a PublicKey in Updater.ini, the manifest counts only when its
@@ -213,8 +226,10 @@ void UpdateSession::endWithoutInstalling(const QString& status)
 // is the one the run worked from, so temp.ini must still hold those bytes.
 bool UpdateSession::installSet()
 {
-    if (!root() || root()->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes)
+    if (!root() || root()->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes) {
+        m_log.add(u"install: temp.ini changed or vanished during the run; nothing installed"_s);
         return false;
+    }
     if (!m_staged)
         m_staged = std::make_unique<StagedFiles>(*root());
     if (!m_staged->stageManifest(m_manifestBytes)) {
@@ -222,6 +237,8 @@ bool UpdateSession::installSet()
         return false;
     }
     const QStringList failed = m_staged->install();
+    for (const QString& cause : m_staged->failureCauses())
+        m_log.add(u"install: "_s + cause);
     m_staged.reset();
     for (const QString& localName : failed) {
         noteFailure("Could Not Write "_L1 + localName + u'!');
