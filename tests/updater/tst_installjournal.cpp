@@ -17,14 +17,24 @@ using Recovery = installjournal::Recovery;
 
 const QByteArray Header = "quorvane-install-journal 1\n";
 
+// The manifest the interrupted install was bringing in.
+const QByteArray NewInfo = "[VERSION]\r\nVersion=1.1\r\nMax=2\r\n[FILES]\r\n"
+                           "FileName1=a.dat\r\nFileVersion1=2\r\nFilePath1=\r\n"
+                           "FileName2=b.dat\r\nFileVersion2=2\r\nFilePath2=sub\r\n";
+
 // The folder an earlier run left: old game files, its part files and a journal.
 const Files Staged{
-    {u"a.dat"_s, "old a"},         {u"sub/b.dat"_s, "old b"},          {u"info.ini"_s, "old info"},
-    {u".qvpart-aaaaaaaa"_s, "A1"}, {u"sub/.qvpart-bbbbbbbb"_s, "B22"}, {u".qvpart-iiiiiiii"_s, "I"},
+    {u"a.dat"_s, "old a"},
+    {u"sub/b.dat"_s, "old b"},
+    {u"info.ini"_s, "old info"},
+    {u".qvpart-aaaaaaaa"_s, "A1"},
+    {u"sub/.qvpart-bbbbbbbb"_s, "B22"},
+    {u".qvpart-iiiiiiii"_s, NewInfo},
 };
-const QByteArray Journal = Header + "2\t.qvpart-aaaaaaaa\ta.dat\n"
-                                    "3\tsub/.qvpart-bbbbbbbb\tsub/b.dat\n"
-                                    "1\t.qvpart-iiiiiiii\tinfo.ini\n";
+const QByteArray Journal = Header +
+                           "2\t.qvpart-aaaaaaaa\ta.dat\n"
+                           "3\tsub/.qvpart-bbbbbbbb\tsub/b.dat\n" +
+                           QByteArray::number(NewInfo.size()) + "\t.qvpart-iiiiiiii\tinfo.ini\n";
 
 bool writeAll(const QString& root, const Files& files)
 {
@@ -100,7 +110,7 @@ void TestInstallJournal::recovery_data()
 
     const QStringList parts{u".qvpart-aaaaaaaa"_s, u"sub/.qvpart-bbbbbbbb"_s,
                             u".qvpart-iiiiiiii"_s};
-    const Files installed{{u"a.dat"_s, "A1"}, {u"sub/b.dat"_s, "B22"}, {u"info.ini"_s, "I"}};
+    const Files installed{{u"a.dat"_s, "A1"}, {u"sub/b.dat"_s, "B22"}, {u"info.ini"_s, NewInfo}};
     const Files old = with(Staged, {}, parts);
 
     QTest::newRow("complete") << Staged << Journal << Recovery::Completed
@@ -118,22 +128,24 @@ void TestInstallJournal::recovery_data()
     QTest::newRow("no journal") << Staged << QByteArray() << Recovery::Nothing << Staged << false
                                 << QString();
 
-    // Refused: nothing renamed, the parts it names safely are removed.
+    // Void: nothing renamed or removed but the journal, and the notes say why.
     const auto malformed = [&](const char* name, const QByteArray& line, const char* why) {
-        QTest::newRow(name) << Staged << QByteArray(Journal + line) << Recovery::RolledBack << old
-                            << false << QString::fromLatin1(why);
+        QTest::newRow(name) << Staged << QByteArray(Header + line + Journal.sliced(Header.size()))
+                            << Recovery::Ignored << Staged << false << QString::fromLatin1(why);
     };
-    malformed("size not a number", "x1\t.qvpart-cccccccc\tc.dat\n", "line 5: the size is not");
-    malformed("negative size", "-1\t.qvpart-cccccccc\tc.dat\n", "line 5: the size is not");
-    malformed("missing field", "1\tc.dat\n", "line 5: 2 fields where 3 belong");
-    malformed("extra field", "1\t.qvpart-cccccccc\tc.dat\tx\n", "line 5: 4 fields");
-    malformed("target outside", "1\t.qvpart-cccccccc\t../c.dat\n", "line 5: a name outside");
-    malformed("absolute part", "1\t/tmp/x\tc.dat\n", "line 5: a name outside");
+    malformed("size not a number", "x1\t.qvpart-cccccccc\tc.dat\n",
+              "refused, line 2: the size is not");
+    malformed("negative size", "-1\t.qvpart-cccccccc\tc.dat\n", "refused, line 2: the size is not");
+    malformed("missing field", "1\tc.dat\n", "refused, line 2: 2 fields where 3 belong");
+    malformed("extra field", "1\t.qvpart-cccccccc\tc.dat\tx\n", "refused, line 2: 4 fields");
+    malformed("target outside", "1\t.qvpart-cccccccc\t../c.dat\n",
+              "ignored: a path leaves the game folder");
+    malformed("absolute part", "1\t/tmp/x\tc.dat\n", "ignored: a path leaves the game folder");
     QTest::newRow("wrong header") << Staged
                                   << QByteArray("quorvane-install-journal 2\n" +
                                                 Journal.sliced(Header.size()))
-                                  << Recovery::RolledBack << Staged << false
-                                  << u"line 1: not the header"_s;
+                                  << Recovery::Ignored << Staged << false
+                                  << u"refused, line 1: not the header"_s;
 
     // A folder took a target's place: the rename fails, so the recovery stops
     // there, says so and keeps the journal; the manifest stays old.
@@ -176,47 +188,55 @@ void TestInstallJournal::recovery()
 void TestInstallJournal::resumeRows_data()
 {
     QTest::addColumn<QByteArray>("row");
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<QByteArray>("hash");
+    QTest::addColumn<ResumeRecord>("wanted"); // target, address, version, size, hash
     QTest::addColumn<bool>("matched");
-    QTest::addColumn<QString>("refused"); // part of the refusal; empty: none
+    QTest::addColumn<QString>("voided"); // part of the reason; empty: none
 
-    const QByteArray good = "sub/b.dat\tsub\t.qvpart-bbbbbbbb\thttp://s/b.dat\t10\tabcd\t\"v1\"\n";
-    const QString url = u"http://s/b.dat"_s;
-    QTest::newRow("same file") << good << url << 10LL << QByteArray("abcd") << true << QString();
-    // The file changed on the site: another size, hash or address.
-    QTest::newRow("other size") << good << url << 11LL << QByteArray("abcd") << false << QString();
-    QTest::newRow("other hash") << good << url << 10LL << QByteArray("abce") << false << QString();
+    const QByteArray good =
+        "sub/b.dat\tsub\t.qvpart-bbbbbbbb\thttp://s/b.dat\t2\t10\t\t\"v1\"\t-1\n";
+    const ResumeRecord same{u"SUB/b.dat"_s, {}, {}, u"http://s/b.dat"_s, u"2"_s, 10, {}, {}, -1};
+    const auto changed = [&](auto change) {
+        ResumeRecord other = same;
+        change(other);
+        return other;
+    };
+    QTest::newRow("same file") << good << same << true << QString();
+    // The file changed on the site: another size, version, hash or address.
+    QTest::newRow("other size") << good << changed([](ResumeRecord& r) { r.size = 11; }) << false
+                                << QString();
+    QTest::newRow("other version")
+        << good << changed([](ResumeRecord& r) { r.version = u"3"_s; }) << false << QString();
+    QTest::newRow("other hash") << good
+                                << changed([](ResumeRecord& r) { r.hash = QByteArray(64, 'a'); })
+                                << false << QString();
     QTest::newRow("other address")
-        << good << u"http://s/c/b.dat"_s << 10LL << QByteArray("abcd") << false << QString();
+        << good << changed([](ResumeRecord& r) { r.url = u"http://s/c/b.dat"_s; }) << false
+        << QString();
     QTest::newRow("missing field")
-        << QByteArray("sub/b.dat\tsub\t.qvpart-bbbbbbbb\thttp://s/b.dat\t10\tabcd\n") << url << 10LL
-        << QByteArray("abcd") << false << u"line 2: 6 fields where 7 belong"_s;
-    QTest::newRow("target outside")
-        << QByteArray("../b.dat\tsub\t.qvpart-bbbbbbbb\thttp://s/b.dat\t10\tabcd\tv\n") << url
-        << 10LL << QByteArray("abcd") << false << u"line 2: a name the updater would not make"_s;
+        << QByteArray("sub/b.dat\tsub\t.qvpart-bbbbbbbb\thttp://s/b.dat\t2\t10\t\t\"v1\"\n") << same
+        << false << u"line 2: 8 fields where 9 belong"_s;
+    QTest::newRow("size not a number")
+        << QByteArray("sub/b.dat\tsub\t.qvpart-bbbbbbbb\thttp://s/b.dat\t2\tten\t\t\"v1\"\t-1\n")
+        << same << false << u"line 2: a size is not a number"_s;
 }
 
 void TestInstallJournal::resumeRows()
 {
     QFETCH(QByteArray, row);
-    QFETCH(QString, url);
-    QFETCH(qint64, size);
-    QFETCH(QByteArray, hash);
+    QFETCH(ResumeRecord, wanted);
     QFETCH(bool, matched);
-    QFETCH(QString, refused);
+    QFETCH(QString, voided);
 
     QTemporaryDir dir;
-    QVERIFY(writeAll(dir.path(), {{ResumeIndex::FileName.toString(), "quorvane-resume 1\n" + row},
+    QVERIFY(writeAll(dir.path(), {{ResumeIndex::FileName.toString(), "quorvane-resume 2\n" + row},
                                   {u"sub/.qvpart-bbbbbbbb"_s, "0123456789"}}));
     const std::optional<GameDir> root = GameDir::openRoot(dir.path());
     QVERIFY(root);
     ResumeIndex index(*root);
-    const QString refusals = index.refused().join(u'\n');
-    QCOMPARE(refusals.isEmpty(), refused.isEmpty());
-    QVERIFY2(refusals.contains(refused), qPrintable(refusals));
-    const std::optional<ResumeRecord> record = index.take(u"SUB/b.dat"_s, url, size, hash);
+    const QString reasons = index.voided().join(u'\n');
+    QCOMPARE(reasons.isEmpty(), voided.isEmpty());
+    QVERIFY2(reasons.contains(voided), qPrintable(reasons));
+    const std::optional<ResumeRecord> record = index.take(wanted);
     QCOMPARE(record.has_value(), matched);
     if (record)
         QCOMPARE(record->part, u".qvpart-bbbbbbbb"_s);

@@ -28,10 +28,10 @@ void TestRecoveryLog::refusedRecordsAreLogged_data()
     QTest::newRow("journal, wrong header")
         << u"Quorvane.journal"_s << QByteArray("journal\n3\t.qvpart-aaaaaaaa\ta.dat\n")
         << u"install journal refused, line 1: not the header"_s;
-    QTest::newRow("resume, missing field")
-        << u"Quorvane.resume"_s
-        << QByteArray("quorvane-resume 1\na.dat\t\t.qvpart-aaaaaaaa\thttp://x/a.dat\t3\n")
-        << u"Quorvane.resume refused, line 2: 5 fields where 7 belong"_s;
+    QTest::newRow("journal, part not beside its target")
+        << u"Quorvane.journal"_s
+        << QByteArray("quorvane-install-journal 1\n3\tsub/.qvpart-aaaaaaaa\ta.dat\n")
+        << u"install journal ignored: sub/.qvpart-aaaaaaaa is not beside its target"_s;
 }
 
 void TestRecoveryLog::refusedRecordsAreLogged()

@@ -1,7 +1,11 @@
 #include "InstallJournal.h"
 
+#include "Manifest.h"
 #include "RecordFile.h"
+#include "StagedFiles.h"
 #include "UpdateRules.h"
+
+#include <QSet>
 
 #include <cerrno>
 #include <vector>
@@ -14,6 +18,8 @@ namespace {
 
 constexpr QByteArrayView Header = "quorvane-install-journal 1";
 constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
+constexpr qint64 MaxManifestBytes = 256 * 1024 * 1024;
+constexpr QStringView ManifestName = u"info.ini";
 
 // A relative path the journal may name: inside the game folder, no climbing.
 bool isSafeRelative(const QString& relative)
@@ -30,7 +36,7 @@ void note(QStringList* notes, const QString& line)
 }
 
 // The journal's entries; nothing when it cannot be read. `malformed` when
-// any line was refused: then no entry is trusted.
+// any line was refused: then the journal is void.
 std::optional<QList<Entry>> read(const GameDir& root, bool* malformed, QStringList* notes)
 {
     QString error;
@@ -43,14 +49,12 @@ std::optional<QList<Entry>> read(const GameDir& root, bool* malformed, QStringLi
     }
     recordfile::Parsed parsed = recordfile::parse(*bytes, Header, 3);
     QList<Entry> entries;
-    for (const recordfile::Row& row : parsed.rows) {
+    for (const recordfile::Row& row : std::as_const(parsed.rows)) {
         bool ok = false;
         Entry entry{QString::fromUtf8(row.fields.at(1)), QString::fromUtf8(row.fields.at(2)),
                     row.fields.at(0).toLongLong(&ok)};
         if (!ok || entry.size < 0)
             parsed.refused.append(u"line %1: the size is not a count of bytes"_s.arg(row.line));
-        else if (!isSafeRelative(entry.part) || !isSafeRelative(entry.target))
-            parsed.refused.append(u"line %1: a name outside the game folder"_s.arg(row.line));
         else
             entries.append(entry);
     }
@@ -81,6 +85,50 @@ qint64 regularFileSize(const Place& place)
     return place.folder ? place.folder->sizeOf(place.name) : -1;
 }
 
+QString folderOf(const QString& relative)
+{
+    const qsizetype slash = relative.lastIndexOf(u'/');
+    return slash < 0 ? QString() : relative.left(slash);
+}
+
+QString entryProblem(const Entry& entry)
+{
+    if (!isSafeRelative(entry.part) || !isSafeRelative(entry.target))
+        return u"a path leaves the game folder"_s;
+    if (!StagedFiles::isPartName(entry.part.mid(entry.part.lastIndexOf(u'/') + 1)))
+        return u"%1 is not a part file"_s.arg(entry.part);
+    if (folderOf(entry.part).toCaseFolded() != folderOf(entry.target).toCaseFolded())
+        return u"%1 is not beside its target"_s.arg(entry.part);
+    return {};
+}
+
+bool isManifest(const Entry& entry)
+{
+    return entry.target == ManifestName;
+}
+
+// The manifest the journal was written for: its part, or info.ini once in
+// place. A journal of single files (no manifest of its own) answers to the
+// installed one.
+std::optional<QByteArray> manifestOf(const GameDir& root, const Entry& last)
+{
+    if (!isManifest(last))
+        return root.readFile(ManifestName.toString(), MaxManifestBytes).value_or(QByteArray());
+    for (const QString& name : {last.part, ManifestName.toString()}) {
+        const Place place = placeOf(root, name);
+        if (regularFileSize(place) == last.size)
+            return place.folder->readFile(place.name, MaxManifestBytes);
+    }
+    return std::nullopt;
+}
+
+// Removes the journal, noting when it cannot.
+void removeNoting(const GameDir& root, QStringList* notes)
+{
+    if (const Result removed = remove(root); !removed)
+        note(notes, removed.reason);
+}
+
 // Removes the part files the journal names and then the journal.
 Recovery rollBack(const GameDir& root, const QList<Entry>& entries, QStringList* notes)
 {
@@ -90,12 +138,35 @@ Recovery rollBack(const GameDir& root, const QList<Entry>& entries, QStringList*
             !part.folder->removeFile(part.name))
             note(notes, u"could not remove the part file "_s + entry.part);
     }
-    if (const Result removed = remove(root); !removed)
-        note(notes, removed.reason);
+    removeNoting(root, notes);
     return Recovery::RolledBack;
 }
 
 } // namespace
+
+QString problemOf(const QList<Entry>& entries, const std::optional<QByteArray>& manifest)
+{
+    if (entries.isEmpty())
+        return u"no entries"_s;
+    const qsizetype files = entries.size() - (isManifest(entries.constLast()) ? 1 : 0);
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (const QString why = entryProblem(entries.at(i)); !why.isEmpty())
+            return why;
+        if (i < files && entries.at(i).target.compare(ManifestName, Qt::CaseInsensitive) == 0)
+            return u"info.ini is not the last target"_s;
+    }
+    if (!manifest)
+        return {};
+    const Manifest parsed = Manifest::parse(*manifest);
+    QSet<QString> listed;
+    for (const ManifestEntry& e : parsed.entries(parsed.entryCount().value_or(0)))
+        listed.insert(updaterules::fileKey(e.FilePath, e.FileName));
+    for (qsizetype i = 0; i < files; ++i) {
+        if (!listed.contains(updaterules::fileKey(QString(), entries.at(i).target)))
+            return u"%1 is not an entry of its manifest"_s.arg(entries.at(i).target);
+    }
+    return {};
+}
 
 Result write(const GameDir& root, const QList<Entry>& entries)
 {
@@ -133,8 +204,14 @@ Recovery recover(const GameDir& root, QStringList* notes)
         // There but unreadable (a link, too large): nothing in it can be trusted.
         return rollBack(root, {}, notes);
     }
-    if (malformed)
-        return rollBack(root, *entries, notes);
+    QString problem = malformed ? u"not a journal"_s : problemOf(*entries, std::nullopt);
+    if (problem.isEmpty())
+        problem = problemOf(*entries, manifestOf(root, entries->constLast()));
+    if (!problem.isEmpty()) {
+        note(notes, u"install journal ignored: "_s + problem);
+        removeNoting(root, notes);
+        return Recovery::Ignored;
+    }
     std::vector<std::pair<Place, QString>> pending; // the part's place and its target's name
     for (const Entry& entry : *entries) {
         Place part = placeOf(root, entry.part);
@@ -157,8 +234,7 @@ Recovery recover(const GameDir& root, QStringList* notes)
         if (!part.folder->sync())
             note(notes, u"%1: the folder could not be synced"_s.arg(part.folder->path()));
     }
-    if (const Result removed = remove(root); !removed)
-        note(notes, removed.reason);
+    removeNoting(root, notes);
     return Recovery::Completed;
 }
 

@@ -1,18 +1,43 @@
 #include "ResumeIndex.h"
 
 #include "RecordFile.h"
+#include "StagedFiles.h"
 #include "UpdateRules.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr QByteArrayView Header = "quorvane-resume 1";
+constexpr QByteArrayView Header = "quorvane-resume 2";
 constexpr qint64 MaxIndexBytes = 16 * 1024 * 1024;
+constexpr qsizetype MaxValidatorBytes = 1024;
+constexpr int FieldCount = 9;
 
 bool sameFile(const ResumeRecord& a, const ResumeRecord& b)
 {
-    return a.url == b.url && a.size == b.size && a.hash == b.hash;
+    return a.url == b.url && a.version == b.version && a.size == b.size && a.hash == b.hash;
+}
+
+bool fitsOneField(const QString& text)
+{
+    return !text.contains(u'\t') && !text.contains(u'\n') && !text.contains(u'\r');
+}
+
+std::optional<ResumeRecord> parseRecord(const QList<QByteArray>& f)
+{
+    bool sizeOk = false, partOk = false;
+    ResumeRecord r{QString::fromUtf8(f[0]),
+                   QString::fromUtf8(f[1]),
+                   QString::fromUtf8(f[2]),
+                   QString::fromUtf8(f[3]),
+                   QString::fromUtf8(f[4]),
+                   f[5].toLongLong(&sizeOk),
+                   f[6],
+                   f[7],
+                   f[8].toLongLong(&partOk)};
+    if (!sizeOk || !partOk)
+        return std::nullopt;
+    return r;
 }
 
 QString joined(const QString& folder, const QString& name)
@@ -28,36 +53,55 @@ ResumeIndex::ResumeIndex(const GameDir& root) : m_root(root)
     const auto bytes = root.readFile(FileName.toString(), MaxIndexBytes, &error);
     if (!bytes) {
         if (root.kindOf(FileName.toString()) != GameDir::Kind::Missing)
-            m_refused.append(error);
+            m_voided.append(error);
         return;
     }
-    recordfile::Parsed parsed = recordfile::parse(*bytes, Header, 7);
-    for (const recordfile::Row& row : std::as_const(parsed.rows)) {
-        const QList<QByteArray>& f = row.fields;
-        ResumeRecord r{QString::fromUtf8(f[0]),
-                       QString::fromUtf8(f[1]),
-                       QString::fromUtf8(f[2]),
-                       QString::fromUtf8(f[3]),
-                       f[4].toLongLong(),
-                       f[5],
-                       f[6]};
-        // Only names the updater itself could have made.
-        if (updaterules::isUnsafeEntry(QString(), r.target) ||
-            (!r.folderPath.isEmpty() && updaterules::isUnsafeEntry(r.folderPath, r.part))) {
-            parsed.refused.append(u"line %1: a name the updater would not make"_s.arg(row.line));
-            continue;
-        }
-        m_records.insert(keyOf(r.target), r);
+    const recordfile::Parsed parsed = recordfile::parse(*bytes, Header, FieldCount);
+    m_voided = parsed.refused;
+    for (const recordfile::Row& row : parsed.rows) {
+        const std::optional<ResumeRecord> r = parseRecord(row.fields);
+        const QString why = r ? problemOf(*r) : u"a size is not a number"_s;
+        if (why.isEmpty())
+            m_records.insert(keyOf(r->target), *r);
+        else
+            m_voided.append(u"line %1: %2"_s.arg(row.line).arg(why));
     }
-    for (const QString& why : std::as_const(parsed.refused))
-        m_refused.append(FileName + u" refused, "_s + why);
 }
 
-std::optional<ResumeRecord> ResumeIndex::take(const QString& target, const QString& url,
-                                              qint64 size, const QByteArray& hash)
+bool ResumeIndex::isUsableValidator(const QByteArray& validator)
 {
-    const auto it = m_records.constFind(keyOf(target));
-    if (it == m_records.cend() || !sameFile(*it, {target, {}, {}, url, size, hash, {}}))
+    if (validator.isEmpty() || validator.size() > MaxValidatorBytes)
+        return false;
+    return std::all_of(validator.cbegin(), validator.cend(),
+                       [](char c) { return c >= 0x20 && c <= 0x7e; });
+}
+
+QString ResumeIndex::problemOf(const ResumeRecord& r)
+{
+    if (r.target.isEmpty() || updaterules::isUnsafeEntry(QString(), r.target))
+        return u"the target is not a safe name in the game folder"_s;
+    if (!StagedFiles::isPartName(r.part))
+        return u"the part is not one of the updater's part files"_s;
+    const qsizetype slash = r.target.lastIndexOf(u'/');
+    const QString targetFolder = slash < 0 ? QString() : r.target.left(slash);
+    if (keyOf(r.folderPath) != keyOf(targetFolder))
+        return u"the part is not beside its target"_s;
+    if (!isUsableValidator(r.validator))
+        return u"no usable validator from the server"_s;
+    if (!fitsOneField(r.url) || !fitsOneField(r.version) || !fitsOneField(r.target))
+        return u"a field holds a line or field separator"_s;
+    const bool hexHash =
+        r.hash.isEmpty() ||
+        (r.hash.size() == 64 && QByteArray::fromHex(r.hash).toHex() == r.hash.toLower());
+    if (r.size < -1 || r.partSize < -1 || (r.size >= 0 && r.partSize > r.size) || !hexHash)
+        return u"sizes or hash out of range"_s;
+    return {};
+}
+
+std::optional<ResumeRecord> ResumeIndex::take(const ResumeRecord& key)
+{
+    const auto it = m_records.constFind(keyOf(key.target));
+    if (it == m_records.cend() || !sameFile(*it, key))
         return std::nullopt;
     ResumeRecord record = *it;
     m_records.erase(it);
@@ -66,7 +110,10 @@ std::optional<ResumeRecord> ResumeIndex::take(const QString& target, const QStri
 
 void ResumeIndex::put(const ResumeRecord& record)
 {
-    m_records.insert(keyOf(record.target), record);
+    if (problemOf(record).isEmpty()) // never writes what it would not read back
+        m_records.insert(keyOf(record.target), record);
+    else
+        m_records.remove(keyOf(record.target));
 }
 
 void ResumeIndex::remove(const QString& target)
@@ -105,13 +152,10 @@ bool ResumeIndex::save() const
         return true;
     }
     QList<QList<QByteArray>> rows;
-    for (const ResumeRecord& r : m_records) {
-        // A validator that could break the layout is not kept: that file starts over.
-        if (r.validator.contains('\t') || r.validator.contains('\n'))
-            continue;
+    for (const ResumeRecord& r : m_records)
         rows.append({r.target.toUtf8(), r.folderPath.toUtf8(), r.part.toUtf8(), r.url.toUtf8(),
-                     QByteArray::number(r.size), r.hash, r.validator});
-    }
+                     r.version.toUtf8(), QByteArray::number(r.size), r.hash, r.validator,
+                     QByteArray::number(r.partSize)});
     const std::optional<QByteArray> text = recordfile::render(Header, rows);
     return text && m_root.writeFileAtomically(FileName.toString(), *text);
 }

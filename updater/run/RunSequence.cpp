@@ -10,6 +10,7 @@
 #include "ManifestCheck.h"
 #include "ResumeIndex.h"
 #include "StagedFiles.h"
+#include "StaleLock.h"
 #include "Transfer.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
@@ -65,29 +66,35 @@ void UpdateSession::readConfiguration()
 bool UpdateSession::acquireLock()
 {
     m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
-    m_lock->setStaleLockTime(0); // stale only when its program is gone
-    if (m_lock->tryLock(0))
-        return true;
-    if (m_lock->error() != QLockFile::LockFailedError) {
-        m_log.add(u"could not take the lock %1 (%2); going on without it"_s.arg(
-            LockName, m_lock->error() == QLockFile::PermissionError ? u"no permission"_s
-                                                                    : u"unknown error"_s));
+    m_lock->setStaleLockTime(0); // stale only when no running program holds it
+    if (!root()) {
         m_lock.reset(); // nothing can be written here: nothing to guard either
         return true;
     }
-    m_view.setContinueEnabled(false);
-    m_view.setStatus(u"Another Update Is Running!"_s);
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError)
-            loop.quit();
-    });
-    poll.start(LockPoll);
-    m_waiting = &loop;
-    if (!m_quit)
-        loop.exec();
-    m_waiting = nullptr;
+    QString note;
+    const auto attempt = [&] {
+        return stalelock::take(*m_lock, *root(), LockName.toString(), &note);
+    };
+    stalelock::Taken taken = attempt();
+    if (taken == stalelock::Taken::Waiting) {
+        m_view.setContinueEnabled(false);
+        m_view.setStatus(u"Another Update Is Running!"_s);
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if ((taken = attempt()) != stalelock::Taken::Waiting)
+                loop.quit();
+        });
+        poll.start(LockPoll);
+        m_waiting = &loop;
+        if (!m_quit)
+            loop.exec();
+        m_waiting = nullptr;
+    }
+    if (!note.isEmpty())
+        m_log.add(note);
+    if (taken != stalelock::Taken::Yes)
+        m_lock.reset();
     return !m_quit;
 }
 
@@ -108,16 +115,15 @@ void UpdateSession::recoverInstall()
     case installjournal::Recovery::RolledBack:
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
         break;
+    case installjournal::Recovery::Ignored: // the notes say why
+        break;
     case installjournal::Recovery::Incomplete:
         m_log.add(u"could not complete an unfinished install; its journal is kept"_s);
         break;
     }
     // Part files of a run that was killed before it could install, but for
     // those kept to resume from.
-    const ResumeIndex resume(*root());
-    for (const QString& line : resume.refused())
-        m_log.add(line);
-    StagedFiles::sweepTree(*root(), resume.parts());
+    StagedFiles::sweepTree(*root(), ResumeIndex(*root()).parts());
 }
 
 // With a PublicKey in Updater.ini, the manifest counts only when its
@@ -195,7 +201,8 @@ bool UpdateSession::hasRoomForFiles()
         return true;
     // A little room beyond the files: folders, the journal, the manifest.
     constexpr qint64 Margin = 1024 * 1024;
-    if (storage.bytesAvailable() >= m_state.PendingBytes + std::min(Margin, m_state.PendingBytes))
+    if (storage.bytesAvailable() >=
+        updaterules::addSizes(m_state.PendingBytes, std::min(Margin, m_state.PendingBytes)))
         return true;
     m_log.add(
         u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(storage.bytesAvailable()));
