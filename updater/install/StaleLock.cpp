@@ -1,7 +1,6 @@
 #include "StaleLock.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -22,8 +21,8 @@ Clearing clearIfStale(QLockFile& lock, const GameDir& root, const QString& name,
     case GameDir::Kind::Missing:
         return Clearing::Cleared; // its holder just ended
     case GameDir::Kind::File: {
-        const QDateTime modified = QFileInfo(root.path() + u'/' + name).lastModified().toUTC();
-        if (qAbs(modified.msecsTo(QDateTime::currentDateTimeUtc())) < MinStaleAge.count())
+        const qint64 modifiedMs = root.statOf(name).modifiedMs;
+        if (qAbs(QDateTime::currentMSecsSinceEpoch() - modifiedMs) < MinStaleAge.count())
             return Clearing::Held;
         // Removed only when no program holds its native lock.
         if (!lock.removeStaleLockFile())
