@@ -17,6 +17,7 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
+
 using kit::manifestText;
 
 namespace {

@@ -10,6 +10,7 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
+
 using kit::manifestText;
 
 namespace {
