@@ -102,8 +102,11 @@ void UpdateSession::recoverInstall()
 {
     if (!root())
         return;
-    QString why;
-    switch (installjournal::recover(*root(), &why)) {
+    QStringList notes;
+    const installjournal::Recovery recovery = installjournal::recover(*root(), &notes);
+    for (const QString& line : std::as_const(notes))
+        m_log.add(line);
+    switch (recovery) {
     case installjournal::Recovery::Nothing:
         break;
     case installjournal::Recovery::Completed:
@@ -112,8 +115,10 @@ void UpdateSession::recoverInstall()
     case installjournal::Recovery::RolledBack:
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
         break;
-    case installjournal::Recovery::Ignored:
-        m_log.add(u"install journal ignored: "_s + why);
+    case installjournal::Recovery::Ignored: // the notes say why
+        break;
+    case installjournal::Recovery::Incomplete:
+        m_log.add(u"could not complete an unfinished install; its journal is kept"_s);
         break;
     }
     // Part files of a run that was killed before it could install, but for
@@ -229,8 +234,10 @@ void UpdateSession::endWithoutInstalling(const QString& status)
 // is the one the run worked from, so temp.ini must still hold those bytes.
 bool UpdateSession::installSet()
 {
-    if (!root() || root()->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes)
+    if (!root() || root()->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes) {
+        m_log.add(u"install: temp.ini changed or vanished during the run; nothing installed"_s);
         return false;
+    }
     if (!m_staged)
         m_staged = std::make_unique<StagedFiles>(*root());
     if (!m_staged->stageManifest(m_manifestBytes)) {
@@ -239,6 +246,8 @@ bool UpdateSession::installSet()
     }
     m_view.installStarted();
     const QStringList failed = m_staged->install();
+    for (const QString& cause : m_staged->failureCauses())
+        m_log.add(u"install: "_s + cause);
     m_staged.reset();
     for (const QString& localName : failed) {
         noteFailure("Could Not Write "_L1 + localName + u'!');
