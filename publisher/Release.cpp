@@ -1,9 +1,9 @@
 #include "Release.h"
 
 #include "GameDir.h"
+#include "Sha256.h"
 #include "UpdateRules.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -180,14 +180,14 @@ std::optional<QByteArray> hashFile(const QString& path, QString* error, qint64* 
         *error = path + u": "_s + file.errorString();
         return std::nullopt;
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    verify::Sha256 hash;
     while (!file.atEnd()) {
         const QByteArray chunk = file.read(ChunkSize);
         if (chunk.isEmpty() && file.error() != QFileDevice::NoError) {
             *error = path + u": "_s + file.errorString();
             return std::nullopt;
         }
-        hash.addData(chunk);
+        hash.add(chunk);
         if (done) {
             *done += chunk.size();
             if (progress)
@@ -210,7 +210,7 @@ bool copyChecked(const QString& from, const QString& to, const QByteArray& expec
         *error = to + u": "_s + target.errorString();
         return false;
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    verify::Sha256 hash;
     while (!source.atEnd()) {
         const QByteArray chunk = source.read(ChunkSize);
         if ((chunk.isEmpty() && source.error() != QFileDevice::NoError) ||
@@ -220,7 +220,7 @@ bool copyChecked(const QString& from, const QString& to, const QByteArray& expec
             target.cancelWriting();
             return false;
         }
-        hash.addData(chunk);
+        hash.add(chunk);
     }
     if (hash.result() != expectedSha256) {
         *error = from + u": changed while it was being published; nothing of it copied"_s;

@@ -4,7 +4,6 @@
 #include "StagedFiles.h"
 #include "UpdateRules.h"
 
-#include <QFileInfo>
 #include <QSet>
 
 #include <vector>
@@ -71,9 +70,7 @@ Place placeOf(const GameDir& root, const QString& relative)
 
 qint64 regularFileSize(const Place& place)
 {
-    if (!place.folder || place.folder->kindOf(place.name) != GameDir::Kind::File)
-        return -1;
-    return QFileInfo(place.folder->path() + u'/' + place.name).size();
+    return place.folder ? place.folder->sizeOf(place.name) : -1;
 }
 
 QString folderOf(const QString& relative)

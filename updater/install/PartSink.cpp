@@ -1,5 +1,7 @@
 #include "PartSink.h"
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 PartSink::PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
@@ -61,17 +63,19 @@ bool PartSink::open(const transfer::Head& head)
 
 bool PartSink::replay(const std::function<bool(const char*, qint64)>& feed)
 {
-    if (!m_part.folder || m_part.folder->kindOf(m_part.name) != GameDir::Kind::File)
+    if (!m_part.folder)
         return false;
-    QFile earlier(m_part.folder->path() + u'/' + m_part.name);
-    if (!earlier.open(QIODevice::ReadOnly))
+    // Any size: the body checks that read it judge its length.
+    const std::unique_ptr<QFile> earlier =
+        m_part.folder->openForReading(m_part.name, std::numeric_limits<qint64>::max());
+    if (!earlier)
         return false;
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    for (qint64 n; (n = earlier.read(buffer.data(), buffer.size())) > 0;) {
+    for (qint64 n; (n = earlier->read(buffer.data(), buffer.size())) > 0;) {
         if (!feed(buffer.constData(), n))
             return false;
     }
-    return earlier.atEnd();
+    return earlier->atEnd();
 }
 
 std::optional<PartSink::Kept> PartSink::held() const

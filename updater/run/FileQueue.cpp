@@ -65,6 +65,7 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
                     std::int32_t& downloadCounter)
 {
     m_counter = &downloadCounter;
+    m_inet.setConnections(m_setup.connections);
     m_jobs.resize(std::size_t(remote.size()));
     for (qsizetype n = 0; n < remote.size(); ++n) {
         Job& job = m_jobs[std::size_t(n)];
@@ -122,7 +123,8 @@ void FileQueue::cancel()
 
 void FileQueue::fillSlots()
 {
-    while (!m_cancelled && m_inFlight < m_setup.connections && m_next < m_jobs.size()) {
+    // The engine keeps to the connection limit and queues the rest.
+    while (!m_cancelled && m_inFlight < Inet::MaxInFlight && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
         Job& job = m_jobs[index];
         if (job.action != Job::Action::Download)
