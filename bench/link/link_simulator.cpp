@@ -127,6 +127,11 @@ int main(int argc, char* argv[])
             relay(client, upstream, up);
             relay(upstream, client, down);
             QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+            // The far side refused: so does the link.
+            QObject::connect(upstream, &QTcpSocket::errorOccurred, client, [client, upstream] {
+                if (upstream->error() != QAbstractSocket::RemoteHostClosedError)
+                    client->abort();
+            });
             upstream->connectToHost(QHostAddress::LocalHost, target);
         }
     });
