@@ -2,6 +2,7 @@
 
 #include "GameDir.h"
 #include "GameDirInternal.h"
+#include "WindowsPath.h"
 
 #include <QtGlobal>
 
@@ -33,18 +34,9 @@ using Kind = GameDir::Kind;
 constexpr int busyRetries = 5;
 constexpr DWORD busyPauseMs = 100;
 
-// "\\?\" paths reach past MAX_PATH and are used as given. Our paths are clean
-// and absolute, and names are checked, so nothing is lost by that.
 std::wstring nativePath(const QString& path)
 {
-    QString native = QDir::toNativeSeparators(path);
-    if (native.startsWith(u"\\\\?\\"_s))
-        return native.toStdWString();
-    if (native.startsWith(u"\\\\"_s))
-        native = u"\\\\?\\UNC\\"_s + native.mid(2);
-    else if (native.size() >= 2 && native.at(1) == u':')
-        native = u"\\\\?\\"_s + native;
-    return native.toStdWString();
+    return winpath::longPath(path);
 }
 
 QString reason(const QString& path, DWORD err)
