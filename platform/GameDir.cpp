@@ -102,7 +102,7 @@ using namespace gamedir;
 
 namespace {
 
-bool sameIgnoringAsciiCase(const QString& a, const QString& b)
+[[maybe_unused]] bool sameIgnoringAsciiCase(const QString& a, const QString& b)
 {
     if (a.size() != b.size())
         return false;
@@ -165,6 +165,11 @@ std::optional<GameDir> GameDir::openSub(const QStringList& segments, bool create
 
 QString GameDir::spelledOnDisk(const QString& name) const
 {
+#ifdef Q_OS_WIN
+    // The file system itself ignores case, all of Unicode's, and knows the spelling.
+    const QString stored = storedName(pathOf(name));
+    return stored.isEmpty() ? name : stored;
+#else
     if (kindOf(name) != Kind::Missing)
         return name;
     const QStringList names = entries();
@@ -173,6 +178,7 @@ QString GameDir::spelledOnDisk(const QString& name) const
             return onDisk;
     }
     return name;
+#endif
 }
 
 std::unique_ptr<QFile> GameDir::createNew(const QString& name, QFileDevice::Permissions perms,

@@ -19,5 +19,10 @@ QString explain(GameDir::Kind kind, GameDir::Kind wanted, const QString& path,
                 const QString& otherwise);
 // Makes the file's bytes durable (defined per system).
 bool syncFile(QFile& file);
+#ifdef Q_OS_WIN
+// The name of the entry `path` reaches as the file system stores it (it
+// ignores letter case there); empty when there is none.
+QString storedName(const QString& path);
+#endif
 
 } // namespace gamedir

@@ -159,6 +159,17 @@ QString busyReason(const QString& path, DWORD err)
 
 } // namespace
 
+QString gamedir::storedName(const QString& path)
+{
+    WIN32_FIND_DATAW data;
+    const HANDLE find = ::FindFirstFileExW(nativePath(path).c_str(), FindExInfoBasic, &data,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return {};
+    ::FindClose(find);
+    return QString::fromWCharArray(data.cFileName);
+}
+
 bool gamedir::syncFile(QFile& file)
 {
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.handle()));
