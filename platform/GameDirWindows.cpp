@@ -159,6 +159,19 @@ QString busyReason(const QString& path, DWORD err)
 
 } // namespace
 
+std::unique_ptr<QFile> gamedir::openPlainFile(const QString& path, QIODevice::OpenMode mode,
+                                              QString* error)
+{
+    const HANDLE handle =
+        openExisting(path, mode & QIODevice::WriteOnly ? GENERIC_WRITE : GENERIC_READ);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const QString why = busyReason(path, ::GetLastError());
+        fail(error, explain(entryAt(path).kind, Kind::File, path, why));
+        return nullptr;
+    }
+    return adopt(handle, mode, error);
+}
+
 QString gamedir::storedName(const QString& path)
 {
     WIN32_FIND_DATAW data;
@@ -281,13 +294,7 @@ std::unique_ptr<QFile> GameDir::openForAppend(const QString& name, QString* erro
     }
     if (!chainIsPlain(error))
         return nullptr;
-    const HANDLE handle = openExisting(pathOf(name), GENERIC_WRITE);
-    if (handle == INVALID_HANDLE_VALUE) {
-        fail(error, explain(kindOf(name), Kind::File, pathOf(name),
-                            pathOf(name) + QStringLiteral(": not a regular file")));
-        return nullptr;
-    }
-    auto file = adopt(handle, QIODevice::WriteOnly | QIODevice::Append, error);
+    auto file = openPlainFile(pathOf(name), QIODevice::WriteOnly | QIODevice::Append, error);
     if (file && !file->seek(file->size())) {
         fail(error, file->errorString());
         return nullptr;
@@ -358,13 +365,7 @@ std::optional<QByteArray> GameDir::readFile(const QString& name, qint64 maxBytes
     }
     if (!chainIsPlain(error))
         return std::nullopt;
-    const HANDLE handle = openExisting(pathOf(name), GENERIC_READ);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const QString why = busyReason(pathOf(name), ::GetLastError());
-        fail(error, explain(kindOf(name), Kind::File, pathOf(name), why));
-        return std::nullopt;
-    }
-    const auto in = adopt(handle, QIODevice::ReadOnly, error);
+    const auto in = openPlainFile(pathOf(name), QIODevice::ReadOnly, error);
     if (!in)
         return std::nullopt;
     const QByteArray bytes = in->read(maxBytes + 1);
