@@ -4,6 +4,11 @@
 
 #include "GameDir.h"
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 class QFile;
 
 namespace gamedir {
@@ -27,6 +32,26 @@ std::unique_ptr<QFile> openPlainFile(const QString& path, QIODevice::OpenMode mo
 // The name of the entry `path` reaches as the file system stores it (it
 // ignores letter case there); empty when there is none.
 QString storedName(const QString& path);
+#endif
+
+// "path: what the system said".
+QString systemReason(const QString& path, int osError);
+
+#ifndef Q_OS_WIN
+template <typename Call> auto retryOnSignal(Call call)
+{
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+struct DescriptorGuard
+{
+    int fd;
+    ~DescriptorGuard() { ::close(fd); }
+};
 #endif
 
 } // namespace gamedir

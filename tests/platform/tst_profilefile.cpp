@@ -366,7 +366,7 @@ void TestProfileFile::writeExamples()
         QVERIFY(writeAll(file(), before));
     for (const Write& w : writes) {
         const profile::WriteResult r = profile::writeValue(file(), w.section, w.key, w.value);
-        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY2(r.ok, qPrintable(r.reason));
         // Each write is visible at once, through the cache.
         const QByteArray expected =
             profile::syntax::unquoted(profile::syntax::trimmed(w.value)).toByteArray();
@@ -429,7 +429,7 @@ void TestProfileFile::refusedEntries()
     // Into a missing file: nothing is created.
     profile::WriteResult r = profile::writeValue(file(), section, key, value);
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(reasonPart), qPrintable(r.error));
+    QVERIFY2(r.reason.contains(reasonPart), qPrintable(r.reason));
     QVERIFY(!QFileInfo::exists(file()));
 
     // Into an existing file: nothing changes.
@@ -472,8 +472,8 @@ void TestProfileFile::failedWriteChangesNothing()
 
     const profile::WriteResult r = profile::writeValue(file(target), "S", "k", "new");
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(reasonPart), qPrintable(r.error));
-    QVERIFY2(r.error.contains(QDir::toNativeSeparators(file(target))), qPrintable(r.error));
+    QVERIFY2(r.reason.contains(reasonPart), qPrintable(r.reason));
+    QVERIFY2(r.reason.contains(QDir::toNativeSeparators(file(target))), qPrintable(r.reason));
 
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden), entriesBefore);
     if (!blocker.isEmpty())
@@ -585,7 +585,7 @@ void TestProfileFile::specialFileInPlace()
     QCOMPARE(profile::readValue(file(), "S", "k"), std::nullopt);
     const profile::WriteResult r = profile::writeValue(file(), "S", "k", "v");
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(u"regular file"_s), qPrintable(r.error));
+    QVERIFY2(r.reason.contains(u"regular file"_s), qPrintable(r.reason));
     QVERIFY(!QFileInfo(file()).isFile());
     QVERIFY(QFile::remove(file()));
 #endif
@@ -657,7 +657,7 @@ void TestProfileFile::textConveniences()
     const profile::WriteResult lost =
         profile::writeString(file(), u"CONFIG"_s, u"k"_s, u"\u4e16\u754c"_s);
     QVERIFY(!lost.ok);
-    QVERIFY2(lost.error.contains(u"code page"_s), qPrintable(lost.error));
+    QVERIFY2(lost.reason.contains(u"code page"_s), qPrintable(lost.reason));
     QVERIFY(!QFileInfo::exists(file()));
 #else
     const QString value = u"Gr\u00fc\u00dfe \u4e16\u754c"_s;
@@ -668,7 +668,7 @@ void TestProfileFile::textConveniences()
     QCOMPARE(readAll(file()), expected);
     const profile::WriteResult refused = profile::writeString(file(), u"A]"_s, u"k"_s, u"v"_s);
     QVERIFY(!refused);
-    QVERIFY(!refused.error.isEmpty());
+    QVERIFY(!refused.reason.isEmpty());
 }
 
 // Values of every shape read back as the grammar says, and other keys stay.
@@ -766,8 +766,8 @@ void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding()
              r.ok ? QStringList{u"test.ini"_s} : filesBefore);
     if (replacementFails) {
         QCOMPARE(onDiskAtReplace, before); // nothing was written in place
-        QCOMPARE(r.error, u"Cannot save %1: No space left on device"_s.arg(
-                              QDir::toNativeSeparators(file())));
+        QCOMPARE(r.reason, u"Cannot save %1: No space left on device"_s.arg(
+                               QDir::toNativeSeparators(file())));
     }
     for (const profile::Entry& e : std::as_const(entries)) {
         QCOMPARE(profile::readString(file(), e.section, e.key) == e.value, r.ok);
