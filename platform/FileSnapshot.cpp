@@ -4,7 +4,9 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_WIN
-#include <QDateTime>
+#include "WindowsPath.h"
+
+#include <windows.h>
 #else
 #include <cerrno>
 #include <cstring>
@@ -19,10 +21,38 @@ namespace profile::detail {
 
 namespace {
 
-FileStamp stampOf(const QFileInfo& info)
+// Another program may read, write, replace or delete the file while we hold it.
+HANDLE openShared(const QString& path, DWORD access)
 {
-    return {info.size(), info.lastModified().toMSecsSinceEpoch() * 1000000,
-            info.birthTime().toMSecsSinceEpoch() * 1000000};
+    return ::CreateFileW(winpath::longPath(path).c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+}
+
+// Windows' own change time (not the creation time, which a file made in the
+// place of a deleted one inherits) and the file's index on its volume.
+bool stampOf(HANDLE handle, FileStamp& stamp)
+{
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
+    BY_HANDLE_FILE_INFORMATION identity = {};
+    if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) ||
+        !::GetFileInformationByHandle(handle, &identity))
+        return false;
+    stamp.size = standard.EndOfFile.QuadPart;
+    stamp.modifiedNs = basic.LastWriteTime.QuadPart * 100;
+    stamp.changedNs = basic.ChangeTime.QuadPart * 100;
+    stamp.fileId = quint64(identity.nFileIndexHigh) << 32 | identity.nFileIndexLow;
+    return true;
+}
+
+Snapshot unreadable(DWORD error)
+{
+    Snapshot snap;
+    snap.found = Found::Unreadable;
+    snap.reason = qt_error_string(int(error));
+    return snap;
 }
 
 } // namespace
@@ -30,34 +60,54 @@ FileStamp stampOf(const QFileInfo& info)
 Snapshot Snapshot::load(const QString& path)
 {
     Snapshot snap;
-    const QFileInfo info(path);
-    if (!info.exists())
-        return snap;
-    if (!info.isFile()) {
+    const DWORD attributes = ::GetFileAttributesW(winpath::longPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return snap;
+        return unreadable(error);
+    }
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
         snap.found = Found::NotRegular;
         return snap;
     }
-    snap.stamp = stampOf(info);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        snap.found = Found::Unreadable;
-        snap.reason = file.errorString();
-        return snap;
+    const HANDLE handle = openShared(path, GENERIC_READ);
+    if (handle == INVALID_HANDLE_VALUE)
+        return unreadable(::GetLastError());
+    // Stamped before reading: a change made while we read shows up as a new stamp next time.
+    QByteArray bytes;
+    bool ok = stampOf(handle, snap.stamp) && snap.stamp.size < (qint64(1) << 31);
+    if (ok) {
+        bytes.resize(qsizetype(snap.stamp.size) + 1);
+        qsizetype used = 0;
+        DWORD got = 0;
+        while ((ok = ::ReadFile(handle, bytes.data() + used, DWORD(bytes.size() - used), &got,
+                                nullptr)) &&
+               got > 0) {
+            used += got;
+            if (used == bytes.size())
+                bytes.resize(bytes.size() * 2);
+        }
+        bytes.truncate(used);
     }
-    snap.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        snap.found = Found::Unreadable;
-        snap.reason = file.errorString();
-        return snap;
-    }
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(handle);
+    if (!ok)
+        return unreadable(error);
+    snap.bytes = std::move(bytes);
     snap.found = Found::File;
     return snap;
 }
 
 bool Snapshot::unchanged(const QString& path) const
 {
-    const QFileInfo info(path);
-    return info.isFile() && stampOf(info) == stamp;
+    const HANDLE handle = openShared(path, FILE_READ_ATTRIBUTES);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    FileStamp now;
+    const bool same = stampOf(handle, now) && now == stamp;
+    ::CloseHandle(handle);
+    return same;
 }
 
 #else

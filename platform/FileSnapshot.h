@@ -16,6 +16,7 @@ struct FileStamp
     qint64 size = -1;
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
+    quint64 fileId = 0; // Windows: a replacement is another file even with equal times
 
     bool operator==(const FileStamp&) const = default;
 };

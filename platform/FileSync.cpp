@@ -3,7 +3,8 @@
 #include <QFile>
 
 #ifdef Q_OS_WIN
-#include <QDir>
+#include "WindowsPath.h"
+
 #include <windows.h>
 #else
 #include <algorithm>
@@ -18,7 +19,34 @@ namespace filesync {
 
 namespace {
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+HANDLE openForFlush(const std::wstring& path)
+{
+    // Sharing everything keeps others' handles working.
+    return ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Flushing needs write access, which a read-only file refuses: its attribute
+// is lifted for the open and put back at once (the handle keeps its access).
+bool flushFile(const std::wstring& path)
+{
+    HANDLE handle = openForFlush(path);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (handle == INVALID_HANDLE_VALUE && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) &&
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        handle = openForFlush(path);
+        ::SetFileAttributesW(path.c_str(), attributes);
+    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = ::FlushFileBuffers(handle);
+    ::CloseHandle(handle);
+    return ok;
+}
+#else
 int openForSync(const QString& path, int flags)
 {
     int fd = -1;
@@ -85,14 +113,7 @@ QStringList syncFiles(const QStringList& paths)
 #else
     for (const QString& path : paths) {
 #ifdef Q_OS_WIN
-        // Flushing needs write access; sharing everything keeps others' handles working.
-        const HANDLE handle =
-            ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                          GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const bool ok = handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle);
-        if (handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle);
+        const bool ok = flushFile(winpath::longPath(path));
 #else
         // Most systems sync through a read-only descriptor; some want write access.
         int fd = openForSync(path, O_RDONLY);

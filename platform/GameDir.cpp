@@ -11,6 +11,47 @@ using Kind = GameDir::Kind;
 
 namespace gamedir {
 
+namespace {
+
+#ifdef Q_OS_WIN
+// Windows opens a device for these names, whatever extension follows.
+bool isDeviceName(QStringView name)
+{
+    QStringView base = name.left(name.indexOf(u'.')); // -1: the whole name
+    while (base.endsWith(u' '))
+        base.chop(1);
+    static constexpr QStringView devices[] = {u"CON", u"PRN",    u"AUX",
+                                              u"NUL", u"CONIN$", u"CONOUT$"};
+    for (QStringView device : devices) {
+        if (base.compare(device, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    // COM1-COM9 and LPT1-LPT9, with the superscript digits Windows counts too.
+    static constexpr QStringView ports[] = {u"COM", u"LPT"};
+    static constexpr QStringView digits = u"0123456789\u00b9\u00b2\u00b3";
+    for (QStringView port : ports) {
+        if (base.size() == 4 && base.startsWith(port, Qt::CaseInsensitive) &&
+            digits.contains(base.at(3)))
+            return true;
+    }
+    return false;
+}
+
+// What Windows refuses or silently changes: separators, a colon (a stream or a
+// drive), wildcard and redirection characters, control characters, a trailing
+// dot or space (dropped, so the name would reach another file) and device names.
+bool validOnWindows(const QString& name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() < 32 || QStringView(u"<>:\"/\\|?*").contains(c))
+            return false;
+    }
+    return !name.endsWith(u'.') && !name.endsWith(u' ') && !isDeviceName(name);
+}
+#endif
+
+} // namespace
+
 bool fail(QString* error, const QString& reason)
 {
     if (error)
@@ -24,11 +65,10 @@ bool validName(const QString& name)
         name.contains(QChar(u'\0')))
         return false;
 #ifdef Q_OS_WIN
-    // A backslash separates folders and a colon names a stream or a drive there.
-    if (name.contains(u'\\') || name.contains(u':'))
-        return false;
-#endif
+    return validOnWindows(name);
+#else
     return true;
+#endif
 }
 
 QString systemReason(const QString& path, int osError)
@@ -67,7 +107,7 @@ using namespace gamedir;
 
 namespace {
 
-bool sameIgnoringAsciiCase(const QString& a, const QString& b)
+[[maybe_unused]] bool sameIgnoringAsciiCase(const QString& a, const QString& b)
 {
     if (a.size() != b.size())
         return false;
@@ -130,6 +170,11 @@ std::optional<GameDir> GameDir::openSub(const QStringList& segments, bool create
 
 QString GameDir::spelledOnDisk(const QString& name) const
 {
+#ifdef Q_OS_WIN
+    // The file system itself ignores case, all of Unicode's, and knows the spelling.
+    const QString stored = storedName(pathOf(name));
+    return stored.isEmpty() ? name : stored;
+#else
     if (kindOf(name) != Kind::Missing)
         return name;
     const QStringList names = entries();
@@ -138,6 +183,7 @@ QString GameDir::spelledOnDisk(const QString& name) const
             return onDisk;
     }
     return name;
+#endif
 }
 
 std::unique_ptr<QFile> GameDir::createNew(const QString& name, QFileDevice::Permissions perms,

@@ -24,6 +24,15 @@ QString explain(GameDir::Kind kind, GameDir::Kind wanted, const QString& path,
                 const QString& otherwise);
 // Makes the file's bytes durable (defined per system).
 bool syncFile(QFile& file);
+#ifdef Q_OS_WIN
+// The regular file at `path` open without following a link (the open handle
+// is checked) and unbuffered; others may go on reading, writing and renaming
+// it. Null, with why, otherwise.
+std::unique_ptr<QFile> openPlainFile(const QString& path, QIODevice::OpenMode mode, QString* error);
+// The name of the entry `path` reaches as the file system stores it (it
+// ignores letter case there); empty when there is none.
+QString storedName(const QString& path);
+#endif
 
 // "path: what the system said".
 QString systemReason(const QString& path, int osError);

@@ -146,10 +146,11 @@ GameDir::Stat GameDir::statOf(const QString& name) const
 std::unique_ptr<QFile> GameDir::openForReading(const QString& name, qint64 maxBytes,
                                                Result* why) const
 {
-    const Kind kind = kindOf(name);
-    auto file = std::make_unique<QFile>(pathOf(name));
-    if (kind != Kind::File || !file->open(QIODevice::ReadOnly)) {
-        setWhy(why, Result::failure(explain(kind, Kind::File, pathOf(name), file->errorString())));
+    QString error = invalidName(name);
+    auto file =
+        validName(name) ? openPlainFile(pathOf(name), QIODevice::ReadOnly, &error) : nullptr;
+    if (!file) {
+        setWhy(why, Result::failure(error));
         return nullptr;
     }
     if (file->size() > maxBytes) {
@@ -162,13 +163,15 @@ std::unique_ptr<QFile> GameDir::openForReading(const QString& name, qint64 maxBy
 
 Result GameDir::syncFile(const QString& name) const
 {
-    const Kind kind = kindOf(name);
-    QFile file(pathOf(name));
-    if (kind != Kind::File || !file.open(QIODevice::ReadWrite))
-        return Result::failure(explain(kind, Kind::File, pathOf(name), file.errorString()));
-    if (!gamedir::syncFile(file))
-        return Result::failure(systemReason(pathOf(name), int(::GetLastError())),
-                               int(::GetLastError()));
+    QString error = invalidName(name);
+    const auto file =
+        validName(name) ? openPlainFile(pathOf(name), QIODevice::WriteOnly, &error) : nullptr;
+    if (!file)
+        return Result::failure(error);
+    if (!gamedir::syncFile(*file)) {
+        const int err = int(::GetLastError());
+        return Result::failure(systemReason(pathOf(name), err), err);
+    }
     return Result::success();
 }
 

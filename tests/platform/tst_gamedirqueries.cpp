@@ -6,7 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -38,8 +40,10 @@ void TestGameDirQueries::init()
     QVERIFY(write(u"seven.dat"_s, "1234567"));
     QVERIFY(write(u"empty.dat"_s, {}));
     QVERIFY(QDir(m_dir->path()).mkdir(u"folder"_s));
+#ifndef Q_OS_WIN // tst_gamedir makes links there when the system can
     QVERIFY(QFile::link(m_dir->filePath(u"seven.dat"_s), m_dir->filePath(u"link.dat"_s)));
     QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(u"pipe"_s)).constData(), 0600), 0);
+#endif
     m_root = GameDir::openRoot(m_dir->path());
     QVERIFY(m_root);
 }
@@ -71,6 +75,12 @@ void TestGameDirQueries::kinds()
     QFETCH(qint64, size);
     QFETCH(qint64, maxBytes);
     QFETCH(bool, readable);
+#ifdef Q_OS_WIN
+    if (kind == GameDir::Kind::Link)
+        QSKIP("links on Windows are covered by tst_gamedir, where the system can make them");
+    if (name == u"pipe"_s)
+        QSKIP("Windows keeps named pipes out of the file system");
+#endif
 
     const GameDir::Stat stat = m_root->statOf(name);
     QCOMPARE(stat.kind, kind);
