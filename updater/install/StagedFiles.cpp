@@ -165,7 +165,7 @@ bool StagedFiles::renameAll(QStringList& failed)
     return failed.isEmpty();
 }
 
-QStringList StagedFiles::install()
+QStringList StagedFiles::install(const std::function<bool()>& stop)
 {
     QStringList paths;
     for (const Staged& part : m_parts)
@@ -173,12 +173,14 @@ QStringList StagedFiles::install()
     if (m_manifest)
         paths.append(m_manifest->folder->path() + u'/' + m_manifest->name);
     QStringList failed;
-    if (!filesync::syncFiles(paths).isEmpty())
+    if (!filesync::syncFiles(paths, stop).isEmpty())
         failed.append(u"the downloaded files"_s);
     for (const Staged& part : m_parts) {
         if (part.folder->kindOf(part.target) == GameDir::Kind::Folder)
             failed.append(part.localName);
     }
+    if (failed.isEmpty() && stop && stop())
+        failed.append(u"the downloaded files"_s);
     if (failed.isEmpty() && !writeJournal())
         failed.append(installjournal::FileName.toString());
     if (!failed.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -66,7 +67,10 @@ public:
     // and renames each part over its target, the manifest last. Returns the
     // local names that could not be written; when the set cannot be made
     // durable, or a folder has taken a target's place, no target is touched.
-    QStringList install();
+    // `stop` (the player quit) is asked until the journal is written: then
+    // too no target is touched and the parts are removed. Once the journal
+    // is written the renames are quick and always finish.
+    QStringList install(const std::function<bool()>& stop = {});
 
     // Removes every part file and the (still empty) folders made for them.
     void discard();

@@ -51,8 +51,8 @@ bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry)
 
 } // namespace
 
-FileQueue::FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup)
-    : m_inet(inet), m_view(view), m_staged(staged), m_setup(std::move(setup))
+FileQueue::FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent)
+    : QObject(parent), m_inet(inet), m_view(view), m_setup(std::move(setup))
 {}
 
 FileQueue::~FileQueue()
@@ -60,10 +60,8 @@ FileQueue::~FileQueue()
     cancel();
 }
 
-bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local,
-                    std::int32_t& downloadCounter)
+void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local)
 {
-    m_counter = &downloadCounter;
     m_jobs.resize(std::size_t(remote.size()));
     for (qsizetype n = 0; n < remote.size(); ++n) {
         Job& job = m_jobs[std::size_t(n)];
@@ -90,14 +88,31 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
     }
     fillSlots();
     present();
-    if (!m_cancelled && m_cursor < m_jobs.size())
-        m_loop.exec();
-    if (m_cancelled)
-        return false;
-    bool complete = true;
-    for (const Job& job : m_jobs)
-        complete = complete && job.ok;
-    return complete;
+}
+
+void FileQueue::startOne(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+                         bool showProgress)
+{
+    Job& job = m_jobs.emplace_back();
+    job.action = Job::Action::Single;
+    job.remote.FileName = remoteName;
+    job.url = QUrl(m_setup.baseUrl + QString::fromLatin1(updaterules::encodeRemoteName(remoteName)),
+                   QUrl::TolerantMode);
+    job.single = &sink;
+    job.sizeLimit = sizeLimit;
+    job.showProgress = showProgress;
+    fillSlots();
+    present();
+}
+
+bool FileQueue::complete() const
+{
+    return std::all_of(m_jobs.cbegin(), m_jobs.cend(), [](const Job& job) { return job.ok; });
+}
+
+transfer::Outcome FileQueue::outcomeOfOne() const
+{
+    return m_jobs.empty() ? transfer::Outcome::Running : m_jobs.front().outcome;
 }
 
 void FileQueue::cancel()
@@ -116,7 +131,6 @@ void FileQueue::cancel()
             m_setup.resumes->put(*job.resume);
         job.sink.reset();
     }
-    m_loop.exit();
 }
 
 void FileQueue::fillSlots()
@@ -124,7 +138,7 @@ void FileQueue::fillSlots()
     while (!m_cancelled && m_inFlight < m_setup.connections && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
         Job& job = m_jobs[index];
-        if (job.action != Job::Action::Download)
+        if (job.action != Job::Action::Download && job.action != Job::Action::Single)
             continue;
         if (!job.remote.BadCheck.isEmpty()) {
             // Never fetched unchecked: a damaged check fails the file.
@@ -148,13 +162,21 @@ void FileQueue::startAttempt(std::size_t index)
     Job& job = m_jobs[index];
     ++job.attempts;
     job.clock.start();
+    job.progress.reset();
+    if (job.action == Job::Action::Single) {
+        transfer::Validators checks;
+        if (job.sizeLimit >= 0)
+            checks.push_back(std::make_unique<transfer::SizeLimit>(job.sizeLimit));
+        job.transfer = m_inet.start(job.url, *job.single, std::move(checks));
+        watch(index);
+        return;
+    }
     QStringList folders = updaterules::pathSegments(job.remote.FilePath);
     QStringList nameParts = updaterules::pathSegments(job.remote.FileName);
     const QString fileName = nameParts.takeLast();
     folders.append(nameParts);
-    job.sink =
-        std::make_unique<PartSink>(m_staged, *m_setup.root, folders, fileName, job.remote.FileName);
-    job.progress.reset();
+    job.sink = std::make_unique<PartSink>(*m_setup.staged, *m_setup.root, folders, fileName,
+                                          job.remote.FileName);
     qint64 rangeFrom = -1;
     QByteArray ifRange;
     if (job.resume) {
@@ -183,16 +205,32 @@ void FileQueue::startAttempt(std::size_t index)
             !started.validator.contains('\n'))
             recordResume(started);
     });
+    watch(index);
+}
+
+void FileQueue::watch(std::size_t index)
+{
+    transfer::Transfer* current = m_jobs[index].transfer.get();
     connect(
-        job.transfer.get(), &transfer::Transfer::progressed, this,
+        current, &transfer::Transfer::progressed, this,
         [this, index](qint64 received, qint64 declared) { onProgress(index, received, declared); });
-    connect(job.transfer.get(), &transfer::Transfer::finished, this,
-            [this, index] { onFinished(index); });
+    connect(current, &transfer::Transfer::finished, this, [this, index] { onFinished(index); });
+    // A transfer that ended while it was being started gets its end all the same.
+    if (current->isFinished())
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, current] {
+                if (m_jobs[index].transfer.get() == current)
+                    onFinished(index);
+            },
+            Qt::QueuedConnection);
 }
 
 void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
 {
     Job& job = m_jobs[index];
+    if (!job.showProgress)
+        return;
     if (!job.progress)
         job.progress.emplace(declared,
                              [this, &job](const QString& text) { post(job, Field::Label4, text); });
@@ -208,6 +246,10 @@ void FileQueue::onFinished(std::size_t index)
     // Deleted later: this runs inside the transfer's own signal.
     transfer::Transfer* done = job.transfer.release();
     done->deleteLater();
+    if (job.action == Job::Action::Single) {
+        finishOne(job, *done);
+        return;
+    }
     const QString& name = job.remote.FileName;
     logAttempt(job, *done);
 
@@ -244,6 +286,23 @@ void FileQueue::onFinished(std::size_t index)
     const bool notWritten = done->outcome() == transfer::Outcome::WriteFailed;
     finishJob(job, false,
               (notWritten ? "Could Not Write "_L1 : "Failed To Download "_L1) + name + u'!');
+}
+
+void FileQueue::finishOne(Job& job, const transfer::Transfer& done)
+{
+    if (m_setup.log)
+        m_setup.log(u"%1: HTTP %2, %3 bytes, %4"_s.arg(job.remote.FileName)
+                        .arg(done.status())
+                        .arg(done.received())
+                        .arg(done.outcome() == transfer::Outcome::Complete ? u"complete"_s
+                                                                           : done.failure()));
+    job.outcome = done.outcome();
+    job.ok = job.outcome == transfer::Outcome::Complete;
+    if (job.ok && job.progress)
+        job.progress->advanceTo(done.received());
+    job.done = true;
+    --m_inFlight;
+    present();
 }
 
 void FileQueue::logAttempt(const Job& job, const transfer::Transfer& done)
@@ -297,19 +356,24 @@ void FileQueue::present()
         ++m_cursor;
     }
     m_presenting = false;
-    if (!m_cancelled && m_cursor == m_jobs.size())
-        m_loop.exit();
+    if (!m_cancelled && !m_ended && m_cursor == m_jobs.size()) {
+        m_ended = true;
+        emit finished();
+    }
 }
 
 void FileQueue::introduce(Job& job)
 {
+    if (job.action == Job::Action::Single)
+        return;
     show(Field::L3, u"Checking Files..."_s);
     const auto counterText = [&]() -> QString {
-        return "Downloading File "_L1 + QString::number(*m_counter) + " Of "_L1 +
+        return "Downloading File "_L1 + QString::number(m_counter) + " Of "_L1 +
                QString::number(m_setup.pendingTotal);
     };
     switch (job.action) {
     case Job::Action::None:
+    case Job::Action::Single:
         break;
     case Job::Action::Unsafe: {
         const QString text = "Skipped Unsafe File "_L1 + job.remote.FileName + u'!';
@@ -322,7 +386,7 @@ void FileQueue::introduce(Job& job)
         show(Field::L2, u"File Already Up To Date!"_s);
         break;
     case Job::Action::Download:
-        ++*m_counter;
+        ++m_counter;
         if (!hasName(job.local)) {
             show(Field::L2, "Downloading "_L1 + job.remote.FileName + "..."_L1);
             show(Field::L3, counterText());

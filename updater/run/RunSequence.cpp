@@ -1,53 +1,46 @@
-// The sequence of one update run and its texts; the transfers are in
-// UpdateSession.cpp.
+// The steps of one update run and their texts, in the order they follow each
+// other. Each step ends by starting the next, directly or once its transfer
+// or its task on the disk thread is done.
 
 #include "UpdateSession.h"
 
 #include "Ed25519.h"
+#include "FileQueue.h"
 #include "GameFolder.h"
 #include "InstallJournal.h"
 #include "Manifest.h"
 #include "ManifestCheck.h"
+#include "MemorySink.h"
 #include "ResumeIndex.h"
 #include "StagedFiles.h"
-#include "Transfer.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
 #include "modINI.h"
 
 #include <QDateTime>
-#include <QEventLoop>
-#include <QFile>
 #include <QLockFile>
-#include <QScopeGuard>
 #include <QStorageInfo>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// Keeps the manifest's bytes in memory while they arrive (at most 16 MiB).
-class MemorySink final : public transfer::BodySink
-{
-public:
-    bool open(const transfer::Head&) override { return true; }
-    bool write(const char* data, qint64 size) override
-    {
-        bytes.append(data, size);
-        return true;
-    }
-    QString errorString() const override { return {}; }
+const QString Unusable = u"Could Not Get Update Information!"_s;
+const QString Unverified = u"Could Not Verify Update Information!"_s;
 
-    QByteArray bytes;
+// How the install step ended.
+enum class InstallResult
+{
+    Installed, // or tried: see the names that failed
+    ManifestChanged,
+    ManifestNotStaged,
 };
 
 } // namespace
 
 void UpdateSession::deleteTempManifest()
 {
-    if (root() && root()->kindOf(u"temp.ini"_s) == GameDir::Kind::File)
-        root()->removeFile(u"temp.ini"_s);
+    m_dropTempManifest = true; // on the disk thread, as the run ends
 }
 
 void UpdateSession::readConfiguration()
@@ -59,40 +52,74 @@ void UpdateSession::readConfiguration()
         connectionsFrom(modINI::GetINI(updaterIni, u"UPDATER"_s, u"Connections"_s));
 }
 
+void UpdateSession::UpdateRun()
+{
+    if (m_mode != Mode::Idle)
+        return;
+    m_mode = Mode::Run;
+    m_state.EntryCount = 0;
+    readConfiguration();
+    root(); // opened here, before the disk thread shares it
+    m_view.showWindow(m_state.BaseUrl);
+    acquireLock();
+}
+
 // One run at a time per game folder. A second one waits, touching nothing,
-// and goes on by itself once the first has ended. False when the player quit
-// while it waited.
-bool UpdateSession::acquireLock()
+// and goes on by itself once the first has ended.
+void UpdateSession::acquireLock()
 {
     m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
     m_lock->setStaleLockTime(0); // stale only when its program is gone
     if (m_lock->tryLock(0))
-        return true;
+        return recoverInstall();
     if (m_lock->error() != QLockFile::LockFailedError) {
         m_lock.reset(); // nothing can be written here: nothing to guard either
-        return true;
+        return recoverInstall();
     }
     m_view.setContinueEnabled(false);
     m_view.setL2(u"Another Update Is Running!"_s);
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError)
-            loop.quit();
-    });
-    poll.start(LockPoll);
-    m_waiting = &loop;
-    if (!m_quit)
-        loop.exec();
-    m_waiting = nullptr;
-    return !m_quit;
+    enterStep(Step::WaitingForLock);
+    if (m_quit)
+        return finish();
+    m_lockPoll.start(LockPoll);
 }
 
+void UpdateSession::pollLock()
+{
+    if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError) {
+        m_lockPoll.stop();
+        recoverInstall();
+    }
+}
+
+// What an earlier run left is completed or rolled back before anything else,
+// and a missing Updater.ini is made.
 void UpdateSession::recoverInstall()
 {
-    if (!root())
-        return;
-    switch (installjournal::recover(*root())) {
+    const GameDir* folder = root();
+    const QString updaterIni = gamePath(u"Updater.ini"_s);
+    auto recovery = std::make_shared<installjournal::Recovery>(installjournal::Recovery::Nothing);
+    auto made = std::make_shared<bool>(false);
+    onDisk(
+        [folder, updaterIni, recovery, made] {
+            if (!folder)
+                return;
+            *recovery = installjournal::recover(*folder);
+            // Part files of a run that was killed before it could install, but
+            // for those kept to resume from.
+            StagedFiles::sweepTree(*folder, ResumeIndex(*folder).parts());
+            if (!gamefolder::plainFileExists(updaterIni)) {
+                // Made like every other file here: a link in its place is replaced.
+                folder->writeFileAtomically(u"Updater.ini"_s, "[UPDATER]\r\nWebSite=\r\n");
+                *made = true;
+            }
+        },
+        [this, recovery, made] { afterRecovery(int(*recovery), *made); });
+}
+
+void UpdateSession::afterRecovery(int recovery, bool madeUpdaterIni)
+{
+    switch (installjournal::Recovery(recovery)) {
     case installjournal::Recovery::Nothing:
         break;
     case installjournal::Recovery::Completed:
@@ -102,63 +129,105 @@ void UpdateSession::recoverInstall()
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
         break;
     }
-    // Part files of a run that was killed before it could install, but for
-    // those kept to resume from.
-    StagedFiles::sweepTree(*root(), ResumeIndex(*root()).parts());
+    if (madeUpdaterIni)
+        readConfiguration();
+    const QString infoIni = gamePath(u"info.ini"_s);
+    if (gamefolder::plainFileExists(infoIni))
+        m_state.LocalVersion = modINI::GetINI(infoIni, u"VERSION"_s, u"Version"_s);
+    m_log.add(u"start: Quorvane " QV_VERSION_STRING ", site \"%1\""_s.arg(m_state.BaseUrl));
+
+    if (!m_state.LocalVersion.isEmpty())
+        m_view.setL4("Version "_L1 + m_state.LocalVersion);
+    else
+        m_view.setL2(u"No Version Info!"_s);
+
+    if (m_state.BaseUrl.isEmpty()) {
+        m_view.setContinueEnabled(true);
+        m_view.setL2(u"Please Input The Correct Web URL!"_s);
+        endRun(u"Please Input The Correct Web URL!"_s);
+        return finish();
+    }
+    if (m_quit)
+        return finish();
+    m_view.setContinueEnabled(false);
+    m_view.setL2(u"Getting News..."_s);
+    m_view.setL2(u"Getting Information..."_s);
+    fetchManifest();
+}
+
+// The site's manifest goes into temp.ini; the run reads header and entries
+// from these bytes and installs exactly them.
+void UpdateSession::fetchManifest()
+{
+    enterStep(Step::Manifest);
+    if (m_quit)
+        return;
+    m_queue.reset();
+    m_memory = std::make_unique<MemorySink>();
+    fetchOne(u"info.ini"_s, *m_memory, MaxManifestBytes, true,
+             [this](transfer::Outcome outcome) { manifestFetched(outcome); });
 }
 
 // With a PublicKey in Updater.ini, the manifest counts only when its
 // signature verifies against one of the keys and it is neither older than the
 // installed one, nor another manifest under the installed serial, nor expired.
-bool UpdateSession::manifestIsTrusted(const QByteArray& bytes)
+void UpdateSession::manifestFetched(transfer::Outcome outcome)
 {
+    if (outcome != transfer::Outcome::Complete) {
+        if (outcome != transfer::Outcome::Cancelled)
+            m_view.setL3(u"Failed To Download info.ini!"_s);
+        return endWithoutInstalling(Unusable);
+    }
+    m_manifestBytes = std::move(m_memory->bytes);
     const QString keyText =
         modINI::GetINI(gamePath(u"Updater.ini"_s), u"UPDATER"_s, u"PublicKey"_s).trimmed();
     if (keyText.isEmpty())
-        return true;
+        return keepManifest();
     const auto keys = verify::parsePublicKeyList(keyText.toUtf8());
     if (!keys) {
         m_log.add(u"PublicKey in Updater.ini: "_s + keys.reason());
-        return false;
+        return endWithoutInstalling(Unverified);
     }
-    MemorySink signature;
-    const auto outcome =
-        transfer::Outcome(fetch(u"info.ini.sig"_s, signature, MaxSignatureBytes, false));
-    if (outcome != transfer::Outcome::Complete)
-        return false;
-    std::optional<QByteArray> installed;
-    if (root() && root()->kindOf(u"info.ini"_s) == GameDir::Kind::File)
-        installed = root()->readFile(u"info.ini"_s, MaxManifestBytes);
-    const verify::ManifestJudgement judgement = verify::judgeSignedManifest(
-        bytes, signature.bytes, keys.value(), installed, QDateTime::currentDateTimeUtc());
-    m_log.add(judgement.accepted() ? u"manifest signature verified"_s
-                                   : u"manifest refused: "_s + judgement.reason);
-    return judgement.accepted();
+    m_queue.reset();
+    m_memory = std::make_unique<MemorySink>();
+    fetchOne(u"info.ini.sig"_s, *m_memory, MaxSignatureBytes, false,
+             [this, keys = keys.value()](transfer::Outcome signature) {
+                 if (signature != transfer::Outcome::Complete)
+                     return endWithoutInstalling(Unverified);
+                 std::optional<QByteArray> installed;
+                 if (root() && root()->kindOf(u"info.ini"_s) == GameDir::Kind::File)
+                     installed = root()->readFile(u"info.ini"_s, MaxManifestBytes);
+                 const verify::ManifestJudgement judgement =
+                     verify::judgeSignedManifest(m_manifestBytes, m_memory->bytes, keys, installed,
+                                                 QDateTime::currentDateTimeUtc());
+                 m_log.add(judgement.accepted() ? u"manifest signature verified"_s
+                                                : u"manifest refused: "_s + judgement.reason);
+                 if (!judgement.accepted())
+                     return endWithoutInstalling(Unverified);
+                 keepManifest();
+             });
 }
 
-// Fetches the site's manifest into temp.ini; the run reads header and entries
-// from these bytes and installs exactly them. The status to end with when
-// there is none worth using.
-std::optional<QString> UpdateSession::fetchManifest()
+void UpdateSession::keepManifest()
 {
-    const QString unusable = u"Could Not Get Update Information!"_s;
-    MemorySink sink;
-    const auto outcome = transfer::Outcome(fetch(u"info.ini"_s, sink, MaxManifestBytes, true));
-    if (m_quit || outcome == transfer::Outcome::Cancelled)
-        return unusable;
-    if (outcome != transfer::Outcome::Complete) {
-        m_view.setL3(u"Failed To Download info.ini!"_s);
-        return unusable;
-    }
-    if (!manifestIsTrusted(sink.bytes))
-        return m_quit ? unusable : u"Could Not Verify Update Information!"_s;
-    if (!root() || !root()->writeFileAtomically(u"temp.ini"_s, sink.bytes)) {
+    const GameDir* folder = root();
+    auto written = std::make_shared<bool>(false);
+    onDisk(
+        [folder, written, bytes = m_manifestBytes] {
+            *written = folder && folder->writeFileAtomically(u"temp.ini"_s, bytes);
+        },
+        [this, written] { manifestKept(*written); });
+}
+
+void UpdateSession::manifestKept(bool written)
+{
+    if (!written) {
+        m_manifestBytes.clear();
         noteFailure(u"Could Not Write temp.ini!"_s);
         m_view.setL3(m_firstFailure);
-        return unusable;
+        return endWithoutInstalling(Unusable);
     }
     m_view.setL3(u"Downloaded info.ini!"_s);
-    m_manifestBytes = std::move(sink.bytes);
     const Manifest manifest = Manifest::parse(m_manifestBytes);
     m_state.GameFile = manifest.gameFileName();
     m_state.RemoteVersion = manifest.version();
@@ -166,9 +235,17 @@ std::optional<QString> UpdateSession::fetchManifest()
     m_log.add(u"installed version \"%1\", site version \"%2\", Max %3"_s.arg(
         m_state.LocalVersion, m_state.RemoteVersion, manifest.versionValue("Max")));
     if (!count || m_state.RemoteVersion.isEmpty())
-        return unusable;
+        return endWithoutInstalling(Unusable);
     m_state.EntryCount = *count;
-    return std::nullopt;
+    if (m_state.RemoteVersion != m_state.LocalVersion)
+        return checkFileVersions();
+    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
+    m_view.setL2(u"You Have The Latest Version!"_s);
+    m_view.setL3(QString());
+    m_view.setContinueEnabled(true);
+    deleteTempManifest();
+    endRun(u"You Have The Latest Version!"_s);
+    finish();
 }
 
 // When the manifest gives sizes, the files to stage must fit before the
@@ -189,6 +266,132 @@ bool UpdateSession::hasRoomForFiles()
     return false;
 }
 
+void UpdateSession::checkFileVersions()
+{
+    m_view.setL2(u"Checking File Versions..."_s);
+    if (m_state.EntryCount <= 0)
+        return install(true);
+    LoadManifests();
+    if (!hasRoomForFiles())
+        return endWithoutInstalling(u"Not Enough Disk Space!"_s);
+    m_view.setL2(QString());
+    m_state.DownloadCounter = 0;
+    if (!root()) {
+        noteFailure(u"Could Not Write temp.ini!"_s);
+        return install(false);
+    }
+    prepareResumes();
+}
+
+// Interrupted downloads of files this manifest still wants stay; the rest go.
+// What the run did so far reaches the log before the long part, so a run
+// that is killed still leaves a trace for support.
+void UpdateSession::prepareResumes()
+{
+    QHash<QString, ResumeRecord> wanted;
+    for (const ManifestEntry& entry : std::as_const(m_state.RemoteEntries)) {
+        if (hasName(entry) && !updaterules::isUnsafeEntry(entry.FilePath, entry.FileName)) {
+            const ResumeRecord key = FileQueue::resumeKey(entry, m_state.BaseUrl);
+            wanted.insert(ResumeIndex::keyOf(key.target), key);
+        }
+    }
+    if (!m_staged)
+        m_staged = std::make_unique<StagedFiles>(*root());
+    const GameDir* folder = root();
+    onDisk(
+        [this, folder, wanted, lines = m_log.takePending()] {
+            RunLog::writeTo(*folder, lines);
+            m_resumes = std::make_unique<ResumeIndex>(*folder);
+            m_resumes->prune(wanted);
+            for (const QString& part : m_resumes->parts())
+                m_staged->spare(part);
+        },
+        [this] { fetchFiles(); });
+}
+
+void UpdateSession::fetchFiles()
+{
+    enterStep(Step::Files);
+    if (m_quit)
+        return;
+    m_queue = makeQueue(m_state.PendingTotal);
+    connect(m_queue.get(), &FileQueue::finished, this, &UpdateSession::filesFetched,
+            Qt::QueuedConnection);
+    m_queue->start(m_state.RemoteEntries, m_state.LocalEntries);
+}
+
+void UpdateSession::filesFetched()
+{
+    if (m_mode == Mode::Idle || m_quit)
+        return;
+    m_state.DownloadCounter = m_queue->downloadCounter();
+    if (!m_queue->firstFailure().isEmpty())
+        noteFailure(m_queue->firstFailure());
+    const bool complete = m_queue->complete();
+    if (complete)
+        m_state.LocalEntries = m_state.RemoteEntries;
+    install(complete);
+}
+
+// Files and manifest go in together, or nothing does, on the disk thread.
+// The manifest installed is the one the run worked from, so temp.ini must
+// still hold those bytes.
+void UpdateSession::install(bool complete)
+{
+    if (complete)
+        enterStep(Step::Install);
+    if (m_quit)
+        return;
+    const GameDir* folder = root();
+    auto result = std::make_shared<InstallResult>(InstallResult::Installed);
+    auto failed = std::make_shared<QStringList>();
+    onDisk(
+        [this, folder, complete, result, failed] {
+            if (m_resumes)
+                m_resumes->save();
+            if (!complete)
+                return;
+            if (!folder || folder->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes) {
+                *result = InstallResult::ManifestChanged;
+                return;
+            }
+            if (!m_staged)
+                m_staged = std::make_unique<StagedFiles>(*folder);
+            if (!m_staged->stageManifest(m_manifestBytes)) {
+                *result = InstallResult::ManifestNotStaged;
+                return;
+            }
+            *failed = m_staged->install(m_disk.stopCheck());
+            m_staged.reset();
+        },
+        [this, complete, result, failed] { installed(complete, int(*result), *failed); });
+}
+
+void UpdateSession::installed(bool complete, int result, const QStringList& failed)
+{
+    if (complete) {
+        if (InstallResult(result) == InstallResult::ManifestNotStaged)
+            noteFailure(u"Could Not Write info.ini!"_s);
+        for (const QString& localName : failed) {
+            noteFailure("Could Not Write "_L1 + localName + u'!');
+            m_view.setL3("Could Not Write "_L1 + localName + u'!');
+        }
+        const bool done = InstallResult(result) == InstallResult::Installed && failed.isEmpty();
+        if (!done && m_firstFailure.isEmpty())
+            return endWithoutInstalling(Unusable);
+    }
+    if (!complete || !m_firstFailure.isEmpty())
+        return endWithoutInstalling(u"Update Incomplete, Please Try Again!"_s);
+    const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
+    m_view.setContinueEnabled(true);
+    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
+    m_view.setL2(status);
+    m_view.setL3(QString());
+    deleteTempManifest();
+    endRun(status);
+    finish();
+}
+
 void UpdateSession::endRun(const QString& status)
 {
     m_log.add(u"end: "_s + status +
@@ -199,7 +402,6 @@ void UpdateSession::endRun(const QString& status)
 // it, and what stopped the run stays on the detail line.
 void UpdateSession::endWithoutInstalling(const QString& status)
 {
-    m_staged.reset(); // its part files go
     m_view.setL2(status);
     if (!m_state.LocalVersion.isEmpty())
         m_view.setL4("Version "_L1 + m_state.LocalVersion);
@@ -207,124 +409,5 @@ void UpdateSession::endWithoutInstalling(const QString& status)
     m_view.setContinueEnabled(true);
     deleteTempManifest();
     endRun(status);
-}
-
-// Files and manifest go in together, or nothing does. The manifest installed
-// is the one the run worked from, so temp.ini must still hold those bytes.
-bool UpdateSession::installSet()
-{
-    if (!root() || root()->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes)
-        return false;
-    if (!m_staged)
-        m_staged = std::make_unique<StagedFiles>(*root());
-    if (!m_staged->stageManifest(m_manifestBytes)) {
-        noteFailure(u"Could Not Write info.ini!"_s);
-        return false;
-    }
-    const QStringList failed = m_staged->install();
-    m_staged.reset();
-    for (const QString& localName : failed) {
-        noteFailure("Could Not Write "_L1 + localName + u'!');
-        m_view.setL3("Could Not Write "_L1 + localName + u'!');
-    }
-    return failed.isEmpty();
-}
-
-void UpdateSession::finishUpdate()
-{
-    m_view.setL2(u"Checking File Versions..."_s);
-    bool complete = true;
-    if (m_state.EntryCount > 0) {
-        LoadManifests();
-        if (!hasRoomForFiles()) {
-            endWithoutInstalling(u"Not Enough Disk Space!"_s);
-            return;
-        }
-        // What the run did so far reaches the log before the long part, so
-        // a run that is killed still leaves a trace for support.
-        if (root())
-            m_log.flush(*root());
-        complete = UpdateFiles();
-    }
-    if (m_quit)
-        return;
-    if (complete && !installSet() && m_firstFailure.isEmpty()) {
-        endWithoutInstalling(u"Could Not Get Update Information!"_s);
-        return;
-    }
-    if (!complete || !m_firstFailure.isEmpty()) {
-        endWithoutInstalling(u"Update Incomplete, Please Try Again!"_s);
-        return;
-    }
-    const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
-    m_view.setContinueEnabled(true);
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(status);
-    m_view.setL3(QString());
-    deleteTempManifest();
-    endRun(status);
-}
-
-void UpdateSession::UpdateRun()
-{
-    // However the run ends (a quit included): staged parts go, the log is
-    // written and the folder is free for the next run.
-    const auto release = qScopeGuard([this] {
-        m_staged.reset();
-        if (root())
-            m_log.flush(*root());
-        m_lock.reset();
-    });
-    m_state.EntryCount = 0;
-    readConfiguration();
-    m_view.showWindow(m_state.BaseUrl);
-    if (!acquireLock())
-        return;
-    recoverInstall();
-    const QString updaterIni = gamePath(u"Updater.ini"_s);
-    if (!gamefolder::plainFileExists(updaterIni) && root()) {
-        // Made like every other file here: a link in its place is replaced.
-        root()->writeFileAtomically(u"Updater.ini"_s, "[UPDATER]\r\nWebSite=\r\n");
-        readConfiguration();
-    }
-    const QString infoIni = gamePath(u"info.ini"_s);
-    if (gamefolder::plainFileExists(infoIni))
-        m_state.LocalVersion = modINI::GetINI(infoIni, u"VERSION"_s, u"Version"_s);
-    m_log.add(u"start: Quorvane " QV_VERSION_STRING ", site \"%1\""_s.arg(m_state.BaseUrl));
-
-    if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
-    else
-        m_view.setL2(u"No Version Info!"_s);
-
-    if (m_state.BaseUrl.isEmpty()) {
-        m_view.setContinueEnabled(true);
-        m_view.setL2(u"Please Input The Correct Web URL!"_s);
-        endRun(u"Please Input The Correct Web URL!"_s);
-        return;
-    }
-    if (m_quit)
-        return;
-
-    m_view.setContinueEnabled(false);
-    m_view.setL2(u"Getting News..."_s);
-    m_view.setL2(u"Getting Information..."_s);
-
-    const std::optional<QString> unusable = fetchManifest();
-    if (m_quit)
-        return;
-    if (unusable) {
-        endWithoutInstalling(*unusable);
-        return;
-    }
-    if (m_state.RemoteVersion != m_state.LocalVersion) {
-        finishUpdate();
-        return;
-    }
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(u"You Have The Latest Version!"_s);
-    m_view.setL3(QString());
-    m_view.setContinueEnabled(true);
-    deleteTempManifest();
-    endRun(u"You Have The Latest Version!"_s);
+    finish();
 }
