@@ -64,7 +64,9 @@ bool writeOutInSlices(int fd, const std::function<bool()>& stop)
 
 QStringList syncFiles(const QStringList& paths, const std::function<bool()>& stop)
 {
-    const auto stopped = [&] { return stop && stop(); };
+    // Once told to stop, stopped for good.
+    bool halted = false;
+    const std::function<bool()> stopped = [&] { return halted || (halted = stop && stop()); };
     QStringList failed;
 #if defined(Q_OS_LINUX)
     // One syncfs per file system waits for the disk once for the whole set; a
@@ -86,7 +88,7 @@ QStringList syncFiles(const QStringList& paths, const std::function<bool()>& sto
             failed.append(path);
             continue;
         }
-        if (stop && !writeOutInSlices(fd, stop)) {
+        if (stop && !writeOutInSlices(fd, stopped)) {
             ::close(fd);
             break;
         }

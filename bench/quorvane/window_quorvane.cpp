@@ -9,6 +9,8 @@
 //                painted and flushed to the screen
 //   final_text=  that status
 //   peak_rss_kib= the process's own peak resident set (VmHWM) at that moment
+//   max_stall_ms= the GUI thread's longest stall from the window's first
+//                expose to then: the most a 10 ms timer came late
 // then ends the program, at once or after --hold-ms milliseconds idle (the
 // idle window's CPU is the baseline of the stall benchmark). Exit status 0
 // for "updated" and "up to date", 3 for a failed run.
@@ -21,10 +23,12 @@
 #include "frmUpdate.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QLabel>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstring>
@@ -55,6 +59,43 @@ bool isFinal(const QString& text)
            text == "Could Not Get Update Information!"_L1;
 }
 
+// The GUI thread's longest stall once the window is on screen: how late a
+// 10 ms timer fires at worst. A thread that blocks on the disk or the network
+// shows here as a frame the window could not paint.
+class StallProbe : public QObject
+{
+public:
+    explicit StallProbe(QWidget& window) : QObject(&window), m_window(window)
+    {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        m_tick.setInterval(Interval);
+        connect(&m_tick, &QTimer::timeout, this, &StallProbe::tick);
+        m_tick.start();
+    }
+
+    double maxStallMs() const { return m_maxNs / 1e6; }
+
+private:
+    static constexpr int Interval = 10;
+
+    void tick()
+    {
+        if (!m_clock.isValid()) {
+            if (m_window.windowHandle() && m_window.windowHandle()->isExposed())
+                m_clock.start();
+            return;
+        }
+        const qint64 late = m_clock.nsecsElapsed() - qint64(Interval) * 1000000;
+        m_clock.restart();
+        m_maxNs = std::max(m_maxNs, late);
+    }
+
+    QWidget& m_window;
+    QTimer m_tick;
+    QElapsedTimer m_clock;
+    qint64 m_maxNs = 0;
+};
+
 // Waits for the run's final L2 text, then for the status label's own paint
 // event showing it. Painting happens inside the window's backing-store sync,
 // which flushes (composes the web views and swaps) before control returns to
@@ -64,7 +105,8 @@ bool isFinal(const QString& text)
 class FinalWatcher : public QObject
 {
 public:
-    FinalWatcher(frmUpdate& window, int holdMs) : QObject(&window), m_holdMs(holdMs)
+    FinalWatcher(frmUpdate& window, int holdMs)
+        : QObject(&window), m_stall(new StallProbe(window)), m_holdMs(holdMs)
     {
         m_label = window.findChild<QLabel*>(u"L2"_s);
         if (m_label)
@@ -90,8 +132,9 @@ protected:
 private:
     void report()
     {
-        std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\n", StartupProbe::nowNs(),
-                    m_final.toUtf8().constData(), peakRssKib());
+        std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\nmax_stall_ms=%.1f\n",
+                    StartupProbe::nowNs(), m_final.toUtf8().constData(), peakRssKib(),
+                    m_stall->maxStallMs());
         std::fflush(stdout);
         const int code =
             m_final.startsWith("Updated"_L1) || m_final.startsWith("You Have"_L1) ? 0 : 3;
@@ -100,6 +143,7 @@ private:
     }
 
     QLabel* m_label = nullptr;
+    StallProbe* m_stall; // a child of the window
     QString m_final;
     int m_holdMs;
     bool m_done = false;

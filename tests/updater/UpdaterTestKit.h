@@ -11,8 +11,8 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QSslCertificate>
 #include <QSignalSpy>
+#include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
 #include <QTest>
@@ -64,7 +64,8 @@ struct Site
         QObject::connect(&limit, &QTimer::timeout, [this] {
             QTest::qFail("the update did not end within kit::SiteLimit; quit requested", __FILE__,
                          __LINE__);
-            session->requestQuit();
+            if (session)
+                session->requestQuit();
         });
         limit.start(SiteLimit);
     }

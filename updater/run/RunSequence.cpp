@@ -19,7 +19,6 @@
 
 #include <QDateTime>
 #include <QLockFile>
-#include <QStorageInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -27,14 +26,6 @@ namespace {
 
 const QString Unusable = u"Could Not Get Update Information!"_s;
 const QString Unverified = u"Could Not Verify Update Information!"_s;
-
-// How the install step ended.
-enum class InstallResult
-{
-    Installed, // or tried: see the names that failed
-    ManifestChanged,
-    ManifestNotStaged,
-};
 
 } // namespace
 
@@ -237,6 +228,8 @@ void UpdateSession::manifestKept(bool written)
     if (!count || m_state.RemoteVersion.isEmpty())
         return endWithoutInstalling(Unusable);
     m_state.EntryCount = *count;
+    if (m_quit)
+        return;
     if (m_state.RemoteVersion != m_state.LocalVersion)
         return checkFileVersions();
     m_view.setL4("Version "_L1 + m_state.RemoteVersion);
@@ -245,150 +238,6 @@ void UpdateSession::manifestKept(bool written)
     m_view.setContinueEnabled(true);
     deleteTempManifest();
     endRun(u"You Have The Latest Version!"_s);
-    finish();
-}
-
-// When the manifest gives sizes, the files to stage must fit before the
-// first byte is fetched.
-bool UpdateSession::hasRoomForFiles()
-{
-    if (m_state.PendingBytes <= 0)
-        return true;
-    QStorageInfo storage(m_gameFolder);
-    if (!storage.isValid() || storage.bytesAvailable() < 0)
-        return true;
-    // A little room beyond the files: folders, the journal, the manifest.
-    constexpr qint64 Margin = 1024 * 1024;
-    if (storage.bytesAvailable() >= m_state.PendingBytes + std::min(Margin, m_state.PendingBytes))
-        return true;
-    m_log.add(
-        u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(storage.bytesAvailable()));
-    return false;
-}
-
-void UpdateSession::checkFileVersions()
-{
-    m_view.setL2(u"Checking File Versions..."_s);
-    if (m_state.EntryCount <= 0)
-        return install(true);
-    LoadManifests();
-    if (!hasRoomForFiles())
-        return endWithoutInstalling(u"Not Enough Disk Space!"_s);
-    m_view.setL2(QString());
-    m_state.DownloadCounter = 0;
-    if (!root()) {
-        noteFailure(u"Could Not Write temp.ini!"_s);
-        return install(false);
-    }
-    prepareResumes();
-}
-
-// Interrupted downloads of files this manifest still wants stay; the rest go.
-// What the run did so far reaches the log before the long part, so a run
-// that is killed still leaves a trace for support.
-void UpdateSession::prepareResumes()
-{
-    QHash<QString, ResumeRecord> wanted;
-    for (const ManifestEntry& entry : std::as_const(m_state.RemoteEntries)) {
-        if (hasName(entry) && !updaterules::isUnsafeEntry(entry.FilePath, entry.FileName)) {
-            const ResumeRecord key = FileQueue::resumeKey(entry, m_state.BaseUrl);
-            wanted.insert(ResumeIndex::keyOf(key.target), key);
-        }
-    }
-    if (!m_staged)
-        m_staged = std::make_unique<StagedFiles>(*root());
-    const GameDir* folder = root();
-    onDisk(
-        [this, folder, wanted, lines = m_log.takePending()] {
-            RunLog::writeTo(*folder, lines);
-            m_resumes = std::make_unique<ResumeIndex>(*folder);
-            m_resumes->prune(wanted);
-            for (const QString& part : m_resumes->parts())
-                m_staged->spare(part);
-        },
-        [this] { fetchFiles(); });
-}
-
-void UpdateSession::fetchFiles()
-{
-    enterStep(Step::Files);
-    if (m_quit)
-        return;
-    m_queue = makeQueue(m_state.PendingTotal);
-    connect(m_queue.get(), &FileQueue::finished, this, &UpdateSession::filesFetched,
-            Qt::QueuedConnection);
-    m_queue->start(m_state.RemoteEntries, m_state.LocalEntries);
-}
-
-void UpdateSession::filesFetched()
-{
-    if (m_mode == Mode::Idle || m_quit)
-        return;
-    m_state.DownloadCounter = m_queue->downloadCounter();
-    if (!m_queue->firstFailure().isEmpty())
-        noteFailure(m_queue->firstFailure());
-    const bool complete = m_queue->complete();
-    if (complete)
-        m_state.LocalEntries = m_state.RemoteEntries;
-    install(complete);
-}
-
-// Files and manifest go in together, or nothing does, on the disk thread.
-// The manifest installed is the one the run worked from, so temp.ini must
-// still hold those bytes.
-void UpdateSession::install(bool complete)
-{
-    if (complete)
-        enterStep(Step::Install);
-    if (m_quit)
-        return;
-    const GameDir* folder = root();
-    auto result = std::make_shared<InstallResult>(InstallResult::Installed);
-    auto failed = std::make_shared<QStringList>();
-    onDisk(
-        [this, folder, complete, result, failed] {
-            if (m_resumes)
-                m_resumes->save();
-            if (!complete)
-                return;
-            if (!folder || folder->readFile(u"temp.ini"_s, MaxManifestBytes) != m_manifestBytes) {
-                *result = InstallResult::ManifestChanged;
-                return;
-            }
-            if (!m_staged)
-                m_staged = std::make_unique<StagedFiles>(*folder);
-            if (!m_staged->stageManifest(m_manifestBytes)) {
-                *result = InstallResult::ManifestNotStaged;
-                return;
-            }
-            *failed = m_staged->install(m_disk.stopCheck());
-            m_staged.reset();
-        },
-        [this, complete, result, failed] { installed(complete, int(*result), *failed); });
-}
-
-void UpdateSession::installed(bool complete, int result, const QStringList& failed)
-{
-    if (complete) {
-        if (InstallResult(result) == InstallResult::ManifestNotStaged)
-            noteFailure(u"Could Not Write info.ini!"_s);
-        for (const QString& localName : failed) {
-            noteFailure("Could Not Write "_L1 + localName + u'!');
-            m_view.setL3("Could Not Write "_L1 + localName + u'!');
-        }
-        const bool done = InstallResult(result) == InstallResult::Installed && failed.isEmpty();
-        if (!done && m_firstFailure.isEmpty())
-            return endWithoutInstalling(Unusable);
-    }
-    if (!complete || !m_firstFailure.isEmpty())
-        return endWithoutInstalling(u"Update Incomplete, Please Try Again!"_s);
-    const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
-    m_view.setContinueEnabled(true);
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(status);
-    m_view.setL3(QString());
-    deleteTempManifest();
-    endRun(status);
     finish();
 }
 

@@ -131,12 +131,9 @@ void UpdateSession::finish()
 
 std::unique_ptr<FileQueue> UpdateSession::makeQueue(std::int32_t pendingTotal)
 {
-    FileQueue::Setup setup{root(),
-                           m_staged.get(),
-                           m_state.BaseUrl,
-                           m_state.Connections,
-                           pendingTotal,
-                           [this](const QString& line) { m_log.add(line); },
+    FileQueue::Setup setup{root(),          m_staged.get(),
+                           m_state.BaseUrl, m_state.Connections,
+                           pendingTotal,    [this](const QString& line) { m_log.add(line); },
                            m_resumes.get()};
     return std::make_unique<FileQueue>(m_inet, m_view, std::move(setup));
 }

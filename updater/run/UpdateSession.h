@@ -181,11 +181,11 @@ private:
     // Written by the disk thread only while a task of the run is under way.
     std::unique_ptr<StagedFiles> m_staged;
     std::unique_ptr<ResumeIndex> m_resumes;
-    std::unique_ptr<PartSink> m_single;      // DownloadFile's file
-    std::unique_ptr<MemorySink> m_memory;    // the manifest or its signature
-    std::unique_ptr<FileQueue> m_queue;      // the transfers under way
-    QByteArray m_manifestBytes; // temp.ini as the run read it
-    QString m_firstFailure;     // what made the run incomplete, shown at its end
+    std::unique_ptr<PartSink> m_single;   // DownloadFile's file
+    std::unique_ptr<MemorySink> m_memory; // the manifest or its signature
+    std::unique_ptr<FileQueue> m_queue;   // the transfers under way
+    QByteArray m_manifestBytes;           // temp.ini as the run read it
+    QString m_firstFailure;               // what made the run incomplete, shown at its end
     RunLog m_log;
     DiskWorker m_disk; // last: its tasks use the members above
 };
