@@ -23,7 +23,6 @@
 
 namespace kit {
 
-using Field = testsupport::RecordingView::Field;
 using testsupport::CannedResponse;
 using testsupport::manifestText;
 

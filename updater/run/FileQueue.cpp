@@ -149,7 +149,7 @@ void FileQueue::fillSlots()
             job.done = true;
             if (m_firstFailure.isEmpty())
                 m_firstFailure = text;
-            post(job, Field::L3, text);
+            post(job, StatusField::Detail, text);
             continue;
         }
         ++m_inFlight;
@@ -232,8 +232,9 @@ void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
     if (!job.showProgress)
         return;
     if (!job.progress)
-        job.progress.emplace(declared,
-                             [this, &job](const QString& text) { post(job, Field::Label4, text); });
+        job.progress.emplace(declared, [this, &job](const QString& text) {
+            post(job, StatusField::Progress, text);
+        });
     job.progress->advanceTo(received);
     present();
 }
@@ -271,7 +272,7 @@ void FileQueue::onFinished(std::size_t index)
     job.sink.reset(); // removes a part file not kept, and the folders it made
     const auto& delays = m_inet.retryDelays();
     if (done->isTransient() && job.attempts <= int(delays.size())) {
-        post(job, Field::L3, "Retrying "_L1 + name + "..."_L1);
+        post(job, StatusField::Detail, "Retrying "_L1 + name + "..."_L1);
         const int base = int(delays[std::size_t(job.attempts - 1)].count());
         const int jitter = QRandomGenerator::global()->bounded(base / 5 * 2 + 1) - base / 5;
         job.retry = std::make_unique<QTimer>();
@@ -325,7 +326,7 @@ void FileQueue::finishJob(Job& job, bool ok, const QString& text)
     job.done = true;
     if (!ok && m_firstFailure.isEmpty())
         m_firstFailure = text;
-    post(job, Field::L3, text);
+    post(job, StatusField::Detail, text);
     --m_inFlight;
     fillSlots();
     present();

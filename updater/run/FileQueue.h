@@ -9,6 +9,7 @@
 
 #include "ManifestEntry.h"
 #include "Transfer.h"
+#include "UpdateView.h"
 
 #include <QObject>
 #include <QString>
@@ -25,7 +26,6 @@ class ResumeIndex;
 struct ResumeRecord;
 class PartSink;
 class StagedFiles;
-class UpdateView;
 class Progress;
 class QTimer;
 
@@ -88,12 +88,6 @@ signals:
 
 private:
     struct Job;
-    enum class Field
-    {
-        L2,
-        L3,
-        Label4
-    };
 
     void fillSlots();
     void startAttempt(std::size_t index);
@@ -106,10 +100,10 @@ private:
     void prepare(Job& job);
     void keepForResume(Job& job);
     void recordResume(const Job& job);
-    void post(Job& job, Field field, const QString& text);
+    void post(Job& job, StatusField field, const QString& text);
     void present();
     void introduce(Job& job);
-    void show(Field field, const QString& text);
+    void show(StatusField field, const QString& text);
 
     Inet& m_inet;
     UpdateView& m_view;

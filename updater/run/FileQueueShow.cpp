@@ -9,7 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-void FileQueue::post(Job& job, Field field, const QString& text)
+void FileQueue::post(Job& job, StatusField field, const QString& text)
 {
     job.pending.emplace_back(field, text);
 }
@@ -44,7 +44,7 @@ void FileQueue::introduce(Job& job)
 {
     if (job.action == Job::Action::Single)
         return;
-    show(Field::L3, u"Checking Files..."_s);
+    show(StatusField::Detail, u"Checking Files..."_s);
     const auto counterText = [&]() -> QString {
         return "Downloading File "_L1 + QString::number(m_counter) + " Of "_L1 +
                QString::number(m_setup.pendingTotal);
@@ -57,40 +57,43 @@ void FileQueue::introduce(Job& job)
         const QString text = "Skipped Unsafe File "_L1 + job.remote.FileName + u'!';
         if (m_firstFailure.isEmpty())
             m_firstFailure = text;
-        show(Field::L3, text);
+        show(StatusField::Detail, text);
         break;
     }
     case Job::Action::UpToDate:
-        show(Field::L2, u"File Already Up To Date!"_s);
+        show(StatusField::Status, u"File Already Up To Date!"_s);
         break;
     case Job::Action::Download:
         ++m_counter;
         if (!hasName(job.local)) {
-            show(Field::L2, "Downloading "_L1 + job.remote.FileName + "..."_L1);
-            show(Field::L3, counterText());
+            show(StatusField::Status, "Downloading "_L1 + job.remote.FileName + "..."_L1);
+            show(StatusField::Detail, counterText());
         } else {
-            show(Field::L3, counterText());
-            show(Field::L2, "Updating "_L1 + job.local.FileName + " From Version "_L1 +
-                                job.local.FileVersion + " To "_L1 + job.remote.FileVersion +
-                                "..."_L1);
+            show(StatusField::Detail, counterText());
+            show(StatusField::Status, "Updating "_L1 + job.local.FileName + " From Version "_L1 +
+                                          job.local.FileVersion + " To "_L1 +
+                                          job.remote.FileVersion + "..."_L1);
         }
         break;
     }
 }
 
-void FileQueue::show(Field field, const QString& text)
+void FileQueue::show(StatusField field, const QString& text)
 {
     if (m_cancelled)
         return;
     switch (field) {
-    case Field::L2:
-        m_view.setL2(text);
+    case StatusField::Status:
+        m_view.setStatus(text);
         break;
-    case Field::L3:
-        m_view.setL3(text);
+    case StatusField::Detail:
+        m_view.setDetail(text);
         break;
-    case Field::Label4:
-        m_view.setLabel4(text);
+    case StatusField::Version:
+        m_view.setVersion(text);
+        break;
+    case StatusField::Progress:
+        m_view.setProgress(text);
         break;
     }
 }

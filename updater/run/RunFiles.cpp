@@ -46,7 +46,7 @@ bool UpdateSession::hasRoomForFiles()
 
 void UpdateSession::checkFileVersions()
 {
-    m_view.setL2(u"Checking File Versions..."_s);
+    m_view.setStatus(u"Checking File Versions..."_s);
     if (m_quit) // a text shown may let the player quit
         return;
     if (m_state.EntryCount <= 0)
@@ -54,7 +54,7 @@ void UpdateSession::checkFileVersions()
     LoadManifests();
     if (!hasRoomForFiles())
         return endWithoutInstalling(u"Not Enough Disk Space!"_s);
-    m_view.setL2(QString());
+    m_view.setStatus(QString());
     m_state.DownloadCounter = 0;
     if (!root()) {
         noteFailure(u"Could Not Write temp.ini!"_s);
@@ -154,7 +154,7 @@ void UpdateSession::installed(bool complete, int result, const QStringList& fail
             noteFailure(u"Could Not Write info.ini!"_s);
         for (const QString& localName : failed) {
             noteFailure("Could Not Write "_L1 + localName + u'!');
-            m_view.setL3("Could Not Write "_L1 + localName + u'!');
+            m_view.setDetail("Could Not Write "_L1 + localName + u'!');
         }
         const bool done = InstallResult(result) == InstallResult::Installed && failed.isEmpty();
         if (!done && m_firstFailure.isEmpty())
@@ -164,9 +164,9 @@ void UpdateSession::installed(bool complete, int result, const QStringList& fail
         return endWithoutInstalling(u"Update Incomplete, Please Try Again!"_s);
     const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
     m_view.setContinueEnabled(true);
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(status);
-    m_view.setL3(QString());
+    m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
+    m_view.setStatus(status);
+    m_view.setDetail(QString());
     deleteTempManifest();
     endRun(status);
     finish();

@@ -68,7 +68,7 @@ void UpdateSession::acquireLock()
         return recoverInstall();
     }
     m_view.setContinueEnabled(false);
-    m_view.setL2(u"Another Update Is Running!"_s);
+    m_view.setStatus(u"Another Update Is Running!"_s);
     enterStep(Step::WaitingForLock);
     if (m_quit)
         return finish();
@@ -128,21 +128,21 @@ void UpdateSession::afterRecovery(int recovery, bool madeUpdaterIni)
     m_log.add(u"start: Quorvane " QV_VERSION_STRING ", site \"%1\""_s.arg(m_state.BaseUrl));
 
     if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
+        m_view.setVersion("Version "_L1 + m_state.LocalVersion);
     else
-        m_view.setL2(u"No Version Info!"_s);
+        m_view.setStatus(u"No Version Info!"_s);
 
     if (m_state.BaseUrl.isEmpty()) {
         m_view.setContinueEnabled(true);
-        m_view.setL2(u"Please Input The Correct Web URL!"_s);
+        m_view.setStatus(u"Please Input The Correct Web URL!"_s);
         endRun(u"Please Input The Correct Web URL!"_s);
         return finish();
     }
     if (m_quit)
         return finish();
     m_view.setContinueEnabled(false);
-    m_view.setL2(u"Getting News..."_s);
-    m_view.setL2(u"Getting Information..."_s);
+    m_view.setStatus(u"Getting News..."_s);
+    m_view.setStatus(u"Getting Information..."_s);
     fetchManifest();
 }
 
@@ -166,7 +166,7 @@ void UpdateSession::manifestFetched(transfer::Outcome outcome)
 {
     if (outcome != transfer::Outcome::Complete) {
         if (outcome != transfer::Outcome::Cancelled)
-            m_view.setL3(u"Failed To Download info.ini!"_s);
+            m_view.setDetail(u"Failed To Download info.ini!"_s);
         return endWithoutInstalling(Unusable);
     }
     m_manifestBytes = std::move(m_memory->bytes);
@@ -215,10 +215,10 @@ void UpdateSession::manifestKept(bool written)
     if (!written) {
         m_manifestBytes.clear();
         noteFailure(u"Could Not Write temp.ini!"_s);
-        m_view.setL3(m_firstFailure);
+        m_view.setDetail(m_firstFailure);
         return endWithoutInstalling(Unusable);
     }
-    m_view.setL3(u"Downloaded info.ini!"_s);
+    m_view.setDetail(u"Downloaded info.ini!"_s);
     const Manifest manifest = Manifest::parse(m_manifestBytes);
     m_state.GameFile = manifest.gameFileName();
     m_state.RemoteVersion = manifest.version();
@@ -232,9 +232,9 @@ void UpdateSession::manifestKept(bool written)
         return;
     if (m_state.RemoteVersion != m_state.LocalVersion)
         return checkFileVersions();
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(u"You Have The Latest Version!"_s);
-    m_view.setL3(QString());
+    m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
+    m_view.setStatus(u"You Have The Latest Version!"_s);
+    m_view.setDetail(QString());
     m_view.setContinueEnabled(true);
     deleteTempManifest();
     endRun(u"You Have The Latest Version!"_s);
@@ -251,10 +251,10 @@ void UpdateSession::endRun(const QString& status)
 // it, and what stopped the run stays on the detail line.
 void UpdateSession::endWithoutInstalling(const QString& status)
 {
-    m_view.setL2(status);
+    m_view.setStatus(status);
     if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
-    m_view.setL3(m_firstFailure);
+        m_view.setVersion("Version "_L1 + m_state.LocalVersion);
+    m_view.setDetail(m_firstFailure);
     m_view.setContinueEnabled(true);
     deleteTempManifest();
     endRun(status);

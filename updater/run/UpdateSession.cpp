@@ -203,7 +203,7 @@ void UpdateSession::DownloadFile(const QString& remoteName, const QString& local
 void UpdateSession::endDownload(bool ok, const QString& text)
 {
     if (!text.isEmpty())
-        m_view.setL3(text);
+        m_view.setDetail(text);
     m_downloaded = ok;
     finish();
 }

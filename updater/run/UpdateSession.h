@@ -87,7 +87,7 @@ public:
     // Starts fetching BaseUrl + remoteName into the game folder (below
     // `subFolder`) as localName; finished() follows, then downloaded() tells
     // whether it arrived. The target is replaced only by a complete, accepted
-    // body; on any failure it stays as it was. Reports through L3 and Label4.
+    // body; on any failure it stays as it was. Reports through the detail and progress fields.
     void DownloadFile(const QString& remoteName, const QString& localName,
                       const QString& subFolder = QString());
     bool downloaded() const { return m_downloaded; }
