@@ -29,6 +29,7 @@ UpdateSession::UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, Q
 UpdateSession::~UpdateSession()
 {
     m_disk.requestStop();
+    m_disk.waitForTasks(); // a task under way uses the members finish() hands over
     if (m_queue) {
         m_queue->cancel();
         m_queue.reset();
