@@ -15,11 +15,16 @@
 // idle window's CPU is the baseline of the stall benchmark). Exit status 0
 // for "updated" and "up to date", 3 for a failed run.
 //
-// Usage: bench_window_quorvane [--hold-ms N] [Qt options]
+// With --exit-at-install it instead closes the window (as EXIT does) 100 ms
+// into the install step and prints exit_ns= at that moment; the script
+// times the program's end from there.
+//
+// Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [Qt options]
 
 #include "QuorvaneProgram.h"
 #include "StartupProbe.h"
 #include "StatusModel.h"
+#include "UpdateSession.h"
 #include "frmUpdate.h"
 
 #include <QCoreApplication>
@@ -154,15 +159,31 @@ private:
 int main(int argc, char* argv[])
 {
     int holdMs = 0;
+    bool exitAtInstall = false;
     std::vector<char*> args(argv, argv + argc);
     if (args.size() >= 3 && std::strcmp(args[1], "--hold-ms") == 0) {
         holdMs = std::stoi(args[2]);
         args.erase(args.begin() + 1, args.begin() + 3);
+    } else if (args.size() >= 2 && std::strcmp(args[1], "--exit-at-install") == 0) {
+        exitAtInstall = true;
+        args.erase(args.begin() + 1);
     }
     int count = int(args.size());
     args.push_back(nullptr);
-    return runQuorvane(count, args.data(), [holdMs](frmUpdate& window, UpdateSession&) {
+    return runQuorvane(count, args.data(), [=](frmUpdate& window, UpdateSession& run) {
         new StartupProbe(window, StartupProbe::Then::Continue);
-        new FinalWatcher(window, holdMs);
+        if (!exitAtInstall) {
+            new FinalWatcher(window, holdMs);
+            return;
+        }
+        QObject::connect(&run, &UpdateSession::stepStarted, &window, [&window](auto step) {
+            if (step != UpdateSession::Step::Install)
+                return;
+            QTimer::singleShot(100, &window, [&window] {
+                std::printf("exit_ns=%lld\n", StartupProbe::nowNs());
+                std::fflush(stdout);
+                window.close(); // what EXIT does
+            });
+        });
     });
 }
