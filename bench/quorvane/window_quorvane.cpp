@@ -16,8 +16,9 @@
 // for "updated" and "up to date", 3 for a failed run.
 //
 // With --exit-at-install it instead closes the window (as EXIT does) 100 ms
-// into the install step and prints exit_ns= at that moment; the script
-// times the program's end from there.
+// into the install step and prints exit_ns= at that moment, loop_end_ns= as
+// the event loop ends and run_gone_ns= once the run is gone; the script times
+// the program's end from the first.
 //
 // Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [Qt options]
 
@@ -176,6 +177,14 @@ int main(int argc, char* argv[])
             new FinalWatcher(window, holdMs);
             return;
         }
+        // Where the time to the program's end goes: the event loop's end, the
+        // run's end (its disk thread included), then the rest of the exit.
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                         [] { std::printf("loop_end_ns=%lld\n", StartupProbe::nowNs()); });
+        QObject::connect(&run, &QObject::destroyed, [] {
+            std::printf("run_gone_ns=%lld\n", StartupProbe::nowNs());
+            std::fflush(stdout);
+        });
         QObject::connect(&run, &UpdateSession::stepStarted, &window, [&window](auto step) {
             if (step != UpdateSession::Step::Install)
                 return;

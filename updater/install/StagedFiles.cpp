@@ -172,19 +172,24 @@ QStringList StagedFiles::install(const std::function<bool()>& stop)
         paths.append(part.folder->path() + u'/' + part.name);
     if (m_manifest)
         paths.append(m_manifest->folder->path() + u'/' + m_manifest->name);
+    // Once told to stop, stopped for good.
+    bool halted = false;
+    const std::function<bool()> stopNow = [&] { return halted || (halted = stop && stop()); };
     QStringList failed;
-    if (!filesync::syncFiles(paths, stop).isEmpty())
+    if (!filesync::syncFiles(paths, stop ? stopNow : std::function<bool()>()).isEmpty())
         failed.append(u"the downloaded files"_s);
     for (const Staged& part : m_parts) {
         if (part.folder->kindOf(part.target) == GameDir::Kind::Folder)
             failed.append(part.localName);
     }
-    if (failed.isEmpty() && stop && stop())
+    const bool stopped = stopNow();
+    if (failed.isEmpty() && stopped)
         failed.append(u"the downloaded files"_s);
     if (failed.isEmpty() && !writeJournal())
         failed.append(installjournal::FileName.toString());
     if (!failed.isEmpty()) {
-        discard();
+        if (!stopped)
+            discard();
         return failed;
     }
     // The manifest says the set is installed: only when all of it is.
@@ -215,6 +220,12 @@ void StagedFiles::removeFolders(const GameDir& root, const QStringList& created)
         if (auto parent = root.openSub(segments, false))
             parent->removeEmptyFolder(last); // only when empty: something may have moved in
     }
+}
+
+void StagedFiles::abandon(qint64 largerThan)
+{
+    std::erase_if(m_parts, [&](const Staged& part) { return part.size > largerThan; });
+    discard();
 }
 
 void StagedFiles::discard()

@@ -68,12 +68,18 @@ public:
     // local names that could not be written; when the set cannot be made
     // durable, or a folder has taken a target's place, no target is touched.
     // `stop` (the player quit) is asked until the journal is written: then
-    // too no target is touched and the parts are removed. Once the journal
-    // is written the renames are quick and always finish.
+    // no target is touched and the parts stay in the set for its owner to
+    // remove or abandon. Once the journal is written the renames are quick
+    // and always finish.
     QStringList install(const std::function<bool()>& stop = {});
 
     // Removes every part file and the (still empty) folders made for them.
     void discard();
+
+    // As discard(), but part files larger than `largerThan` are only
+    // forgotten: removing a large file can take a second, and the next start
+    // sweeps part files before anything else.
+    void abandon(qint64 largerThan);
 
     // Removes every part file below `root` that is not in `spare` ("folder/name"):
     // what a killed run left. Folders that are links are not entered.

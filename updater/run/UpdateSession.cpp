@@ -110,12 +110,15 @@ void UpdateSession::finish()
     const GameDir* folder = m_root ? &*m_root : nullptr;
     const QByteArray lines = mode == Mode::Run ? m_log.takePending() : QByteArray();
     const bool dropTemp = std::exchange(m_dropTempManifest, false);
+    const bool quit = m_quit;
     std::shared_ptr<PartSink> single(m_single.release());
     std::shared_ptr<StagedFiles> staged(m_staged.release());
     std::shared_ptr<ResumeIndex> resumes(m_resumes.release());
     m_disk.post(
         [=]() mutable {
-            single.reset(); // before the set it belongs to
+            single.reset();     // before the set it belongs to
+            if (staged && quit) // the program is ending: large parts are the next start's
+                staged->abandon(LeftForNextStart);
             staged.reset();
             if (resumes)
                 resumes->save();

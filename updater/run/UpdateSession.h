@@ -66,6 +66,9 @@ public:
     static constexpr int MaxConnections = 16;
     static constexpr qint64 MaxManifestBytes = 16 * 1024 * 1024;
     static constexpr qint64 MaxSignatureBytes = 4096;
+    // After EXIT, staged files above this size are left for the next start
+    // to sweep: removing them could hold the program's end up for a second.
+    static constexpr qint64 LeftForNextStart = 64 * 1024 * 1024;
 
     UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent = nullptr);
     ~UpdateSession() override;
