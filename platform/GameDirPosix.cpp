@@ -24,25 +24,10 @@ using Kind = GameDir::Kind;
 
 namespace {
 
-template <typename Call> auto retryOnSignal(Call call)
-{
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
-
 QString reason(const QString& path, int err)
 {
-    return u"%1: %2"_s.arg(QDir::toNativeSeparators(path), qt_error_string(err));
+    return systemReason(path, err);
 }
-
-struct DescriptorGuard
-{
-    int fd;
-    ~DescriptorGuard() { ::close(fd); }
-};
 
 struct ModeBit
 {

@@ -20,8 +20,12 @@
 // the event loop ends and run_gone_ns= once the run is gone; the script times
 // the program's end from the first.
 //
-// Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [Qt options]
+// --trust-pem FILE trusts the certificate authorities in FILE besides the
+// system's (the benchmarks' own test authority; the program has no such way).
+//
+// Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [--trust-pem FILE] [Qt options]
 
+#include "Inet.h"
 #include "QuorvaneProgram.h"
 #include "StartupProbe.h"
 #include "StatusModel.h"
@@ -161,38 +165,55 @@ int main(int argc, char* argv[])
 {
     int holdMs = 0;
     bool exitAtInstall = false;
+    QByteArray trusted;
     std::vector<char*> args(argv, argv + argc);
-    if (args.size() >= 3 && std::strcmp(args[1], "--hold-ms") == 0) {
-        holdMs = std::stoi(args[2]);
+    while (args.size() >= 2) {
+        if (std::strcmp(args[1], "--exit-at-install") == 0) {
+            exitAtInstall = true;
+            args.erase(args.begin() + 1);
+            continue;
+        }
+        if (args.size() < 3)
+            break;
+        if (std::strcmp(args[1], "--hold-ms") == 0) {
+            holdMs = std::stoi(args[2]);
+        } else if (std::strcmp(args[1], "--trust-pem") == 0) {
+            QFile pem(QString::fromLocal8Bit(args[2]));
+            if (!pem.open(QIODevice::ReadOnly))
+                return 2;
+            trusted = pem.readAll();
+        } else {
+            break;
+        }
         args.erase(args.begin() + 1, args.begin() + 3);
-    } else if (args.size() >= 2 && std::strcmp(args[1], "--exit-at-install") == 0) {
-        exitAtInstall = true;
-        args.erase(args.begin() + 1);
     }
     int count = int(args.size());
     args.push_back(nullptr);
-    return runQuorvane(count, args.data(), [=](frmUpdate& window, UpdateSession& run) {
-        new StartupProbe(window, StartupProbe::Then::Continue);
-        if (!exitAtInstall) {
-            new FinalWatcher(window, holdMs);
-            return;
-        }
-        // Where the time to the program's end goes: the event loop's end, the
-        // run's end (its disk thread included), then the rest of the exit.
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                         [] { std::printf("loop_end_ns=%lld\n", StartupProbe::nowNs()); });
-        QObject::connect(&run, &QObject::destroyed, [] {
-            std::printf("run_gone_ns=%lld\n", StartupProbe::nowNs());
-            std::fflush(stdout);
-        });
-        QObject::connect(&run, &UpdateSession::stepStarted, &window, [&window](auto step) {
-            if (step != UpdateSession::Step::Install)
+    return runQuorvane(
+        count, args.data(),
+        [=](frmUpdate& window, UpdateSession& run) {
+            new StartupProbe(window, StartupProbe::Then::Continue);
+            if (!exitAtInstall) {
+                new FinalWatcher(window, holdMs);
                 return;
-            QTimer::singleShot(100, &window, [&window] {
-                std::printf("exit_ns=%lld\n", StartupProbe::nowNs());
+            }
+            // Where the time to the program's end goes: the event loop's end, the
+            // run's end (its disk thread included), then the rest of the exit.
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                             [] { std::printf("loop_end_ns=%lld\n", StartupProbe::nowNs()); });
+            QObject::connect(&run, &QObject::destroyed, [] {
+                std::printf("run_gone_ns=%lld\n", StartupProbe::nowNs());
                 std::fflush(stdout);
-                window.close(); // what EXIT does
             });
-        });
-    });
+            QObject::connect(&run, &UpdateSession::stepStarted, &window, [&window](auto step) {
+                if (step != UpdateSession::Step::Install)
+                    return;
+                QTimer::singleShot(100, &window, [&window] {
+                    std::printf("exit_ns=%lld\n", StartupProbe::nowNs());
+                    std::fflush(stdout);
+                    window.close(); // what EXIT does
+                });
+            });
+        },
+        [trusted](Inet& inet) { inet.trustExtraCertificates(trusted); });
 }

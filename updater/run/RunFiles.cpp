@@ -37,7 +37,8 @@ bool UpdateSession::hasRoomForFiles()
         return true;
     // A little room beyond the files: folders, the journal, the manifest.
     constexpr qint64 Margin = 1024 * 1024;
-    if (storage.bytesAvailable() >= m_state.PendingBytes + std::min(Margin, m_state.PendingBytes))
+    if (storage.bytesAvailable() >=
+        updaterules::addSizes(m_state.PendingBytes, std::min(Margin, m_state.PendingBytes)))
         return true;
     m_log.add(
         u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(storage.bytesAvailable()));
@@ -78,15 +79,21 @@ void UpdateSession::prepareResumes()
     if (!m_staged)
         m_staged = std::make_unique<StagedFiles>(*root());
     const GameDir* folder = root();
+    auto voided = std::make_shared<QStringList>();
     onDisk(
-        [this, folder, wanted, lines = m_log.takePending()] {
+        [this, folder, wanted, voided, lines = m_log.takePending()] {
             RunLog::writeTo(*folder, lines);
             m_resumes = std::make_unique<ResumeIndex>(*folder);
+            *voided = m_resumes->voided();
             m_resumes->prune(wanted);
             for (const QString& part : m_resumes->parts())
                 m_staged->spare(part);
         },
-        [this] { fetchFiles(); });
+        [this, voided] {
+            for (const QString& why : std::as_const(*voided))
+                m_log.add(u"Quorvane.resume: record ignored, "_s + why);
+            fetchFiles();
+        });
 }
 
 void UpdateSession::fetchFiles()

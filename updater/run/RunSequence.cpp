@@ -13,6 +13,7 @@
 #include "MemorySink.h"
 #include "ResumeIndex.h"
 #include "StagedFiles.h"
+#include "StaleLock.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
 #include "modINI.h"
@@ -60,13 +61,13 @@ void UpdateSession::UpdateRun()
 void UpdateSession::acquireLock()
 {
     m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
-    m_lock->setStaleLockTime(0); // stale only when its program is gone
-    if (m_lock->tryLock(0))
-        return recoverInstall();
-    if (m_lock->error() != QLockFile::LockFailedError) {
+    m_lock->setStaleLockTime(0); // stale only when no running program holds it
+    if (!root()) {
         m_lock.reset(); // nothing can be written here: nothing to guard either
         return recoverInstall();
     }
+    if (takeLock() != stalelock::Taken::Waiting)
+        return recoverInstall();
     m_view.setContinueEnabled(false);
     m_view.setStatus(u"Another Update Is Running!"_s);
     enterStep(Step::WaitingForLock);
@@ -75,9 +76,20 @@ void UpdateSession::acquireLock()
     m_lockPoll.start(LockPoll);
 }
 
+stalelock::Taken UpdateSession::takeLock()
+{
+    QString note;
+    const stalelock::Taken taken = stalelock::take(*m_lock, *root(), LockName.toString(), &note);
+    if (!note.isEmpty())
+        m_log.add(note);
+    if (taken == stalelock::Taken::WithoutLock)
+        m_lock.reset();
+    return taken;
+}
+
 void UpdateSession::pollLock()
 {
-    if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError) {
+    if (takeLock() != stalelock::Taken::Waiting) {
         m_lockPoll.stop();
         recoverInstall();
     }
@@ -90,12 +102,13 @@ void UpdateSession::recoverInstall()
     const GameDir* folder = root();
     const QString updaterIni = gamePath(u"Updater.ini"_s);
     auto recovery = std::make_shared<installjournal::Recovery>(installjournal::Recovery::Nothing);
+    auto why = std::make_shared<QString>();
     auto made = std::make_shared<bool>(false);
     onDisk(
-        [folder, updaterIni, recovery, made] {
+        [folder, updaterIni, recovery, why, made] {
             if (!folder)
                 return;
-            *recovery = installjournal::recover(*folder);
+            *recovery = installjournal::recover(*folder, why.get());
             // Part files of a run that was killed before it could install, but
             // for those kept to resume from.
             StagedFiles::sweepTree(*folder, ResumeIndex(*folder).parts());
@@ -105,13 +118,18 @@ void UpdateSession::recoverInstall()
                 *made = true;
             }
         },
-        [this, recovery, made] { afterRecovery(int(*recovery), *made); });
+        [this, recovery, why, made] {
+            if (*recovery == installjournal::Recovery::Ignored)
+                m_log.add(u"install journal ignored: "_s + *why);
+            afterRecovery(int(*recovery), *made);
+        });
 }
 
 void UpdateSession::afterRecovery(int recovery, bool madeUpdaterIni)
 {
     switch (installjournal::Recovery(recovery)) {
     case installjournal::Recovery::Nothing:
+    case installjournal::Recovery::Ignored:
         break;
     case installjournal::Recovery::Completed:
         m_log.add(u"completed the install an earlier run left unfinished"_s);

@@ -235,9 +235,9 @@ void UpdateSession::LoadManifests()
             continue;
         if (!hasName(local) || updaterules::sortsAfter(remote.FileVersion, local.FileVersion)) {
             ++m_state.PendingTotal;
-            if (remote.FileSize &&
-                *remote.FileSize <= std::numeric_limits<qint64>::max() - m_state.PendingBytes)
-                m_state.PendingBytes += *remote.FileSize;
+            if (remote.FileSize)
+                m_state.PendingBytes =
+                    updaterules::addSizes(m_state.PendingBytes, *remote.FileSize);
         }
     }
 }

@@ -34,6 +34,9 @@
 
 class FileQueue;
 class Inet;
+namespace stalelock {
+enum class Taken;
+}
 class MemorySink;
 class PartSink;
 class QLockFile;
@@ -150,6 +153,7 @@ private:
 
     // The steps of a run, in order (RunSequence.cpp).
     void acquireLock();
+    stalelock::Taken takeLock();
     void pollLock();
     void recoverInstall();
     void afterRecovery(int recovery, bool madeUpdaterIni);
