@@ -56,11 +56,13 @@ public:
     Kind kindOf(const QString& name) const;
 
     // What `name` is and, for a regular file, its size (-1 for anything
-    // else). Never follows a link.
+    // else) and when it was last written (milliseconds since the epoch, UTC).
+    // Never follows a link.
     struct Stat
     {
         Kind kind = Kind::Missing;
         qint64 size = -1;
+        qint64 modifiedMs = 0;
     };
     Stat statOf(const QString& name) const;
     qint64 sizeOf(const QString& name) const { return statOf(name).size; }

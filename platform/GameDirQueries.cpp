@@ -46,7 +46,8 @@ GameDir::Stat GameDir::statOf(const QString& name) const
     if (::fstatat(m_fd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno == ENOENT ? Kind::Missing : Kind::Other, -1};
     if (S_ISREG(st.st_mode))
-        return {Kind::File, qint64(st.st_size)};
+        return {Kind::File, qint64(st.st_size),
+                qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000};
     if (S_ISLNK(st.st_mode))
         return {Kind::Link, -1};
     return {S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other, -1};
@@ -136,7 +137,10 @@ std::optional<qint64> GameDir::freeSpace(Result* why) const
 GameDir::Stat GameDir::statOf(const QString& name) const
 {
     const Kind kind = kindOf(name);
-    return {kind, kind == Kind::File ? QFileInfo(pathOf(name)).size() : -1};
+    if (kind != Kind::File)
+        return {kind, -1};
+    const QFileInfo info(pathOf(name));
+    return {kind, info.size(), info.lastModified().toMSecsSinceEpoch()};
 }
 
 std::unique_ptr<QFile> GameDir::openForReading(const QString& name, qint64 maxBytes,

@@ -33,46 +33,6 @@ struct CachedFile
 // the bound only keeps a long run from collecting parses and open files.
 constexpr qsizetype maxCachedFiles = 16;
 
-struct Cache
-{
-    QMutex mutex;
-    QHash<QString, std::shared_ptr<CachedFile>> files;
-
-    void remember(const QString& key, Snapshot snapshot)
-    {
-        auto entry = std::make_shared<CachedFile>();
-        entry->index = std::make_shared<const syntax::Index>(syntax::Index::parse(snapshot.bytes));
-        entry->encoding = encodingOf(snapshot.bytes);
-        entry->snapshot = std::move(snapshot);
-        if (files.size() >= maxCachedFiles && !files.contains(key))
-            files.erase(files.begin());
-        files.insert(key, std::move(entry));
-    }
-
-    // The parse of `file` as it is now: the cached one when the file has not
-    // changed, else a fresh one; null when the file cannot be read. The
-    // caller holds the mutex.
-    std::shared_ptr<const CachedFile> current(const QString& file)
-    {
-        const auto hit = files.constFind(file);
-        if (hit != files.cend() && (*hit)->snapshot.unchanged(file))
-            return *hit;
-        Snapshot snapshot = Snapshot::load(file);
-        if (snapshot.found != Found::File) {
-            files.remove(file);
-            return nullptr;
-        }
-        remember(file, std::move(snapshot));
-        return files.value(file);
-    }
-};
-
-Cache& cache()
-{
-    static Cache instance;
-    return instance;
-}
-
 bool isAbsolute(const QString& path)
 {
 #ifdef Q_OS_WIN
@@ -110,10 +70,14 @@ struct RawEntry
 // returns why it cannot, or an empty string.
 using Prepare = std::function<QString(Encoding encoding, QList<RawEntry>& out)>;
 
+} // namespace
+
 QString standardReplace(QSaveFile& finished)
 {
     return finished.commit() ? QString() : finished.errorString();
 }
+
+namespace {
 
 // Writes `bytes` as the whole of `file` through a temporary file beside it.
 WriteResult replaceFile(const QString& file, const QString& shownAs, const Snapshot& before,
@@ -148,9 +112,6 @@ WriteResult writeEntries(const QString& path, const Prepare& prepare, const Repl
     if (path.isEmpty())
         return WriteResult::failure(u"No file name given"_s);
     const QString file = absolute(path);
-    Cache& c = cache();
-    QMutexLocker lock(&c.mutex);
-
     const Snapshot before = Snapshot::load(file);
     switch (before.found) {
     case Found::File:
@@ -173,27 +134,14 @@ WriteResult writeEntries(const QString& path, const Prepare& prepare, const Repl
         after = syntax::withValue(after, e.section, e.key, e.value);
     }
 
-    WriteResult result = replaceFile(file, path, before, after, replace);
-    // Read back rather than trusting `after`: the cache must describe the
-    // file on disk even if another program got in between.
-    Snapshot written = Snapshot::load(file);
-    if (written.found == Found::File)
-        c.remember(file, std::move(written));
-    else
-        c.files.remove(file);
-    return result;
+    return replaceFile(file, path, before, after, replace);
 }
 
 } // namespace
 
 std::optional<QByteArray> readValue(const QString& path, QByteArrayView section, QByteArrayView key)
 {
-    if (path.isEmpty())
-        return std::nullopt;
-    Cache& c = cache();
-    QMutexLocker lock(&c.mutex);
-    const auto entry = c.current(absolute(path));
-    return entry ? entry->index->find(section, key) : std::nullopt;
+    return readFile(path).value(section, key);
 }
 
 ParsedFile::ParsedFile(std::shared_ptr<const syntax::Index> index, Encoding encoding)
@@ -224,10 +172,11 @@ ParsedFile readFile(const QString& path)
 {
     if (path.isEmpty())
         return {};
-    Cache& c = cache();
-    QMutexLocker lock(&c.mutex);
-    const auto entry = c.current(absolute(path));
-    return entry ? ParsedFile(entry->index, entry->encoding) : ParsedFile();
+    const Snapshot snapshot = Snapshot::load(absolute(path));
+    if (snapshot.found != Found::File)
+        return {};
+    return ParsedFile(std::make_shared<const syntax::Index>(syntax::Index::parse(snapshot.bytes)),
+                      encodingOf(snapshot.bytes));
 }
 
 WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayView key,
@@ -279,11 +228,68 @@ WriteResult writeStrings(const QString& path, const QList<Entry>& entries,
     return writeEntries(path, encoded, replace);
 }
 
-void clearCache()
+struct ParseCache::Impl
 {
-    Cache& c = cache();
-    QMutexLocker lock(&c.mutex);
-    c.files.clear();
+    QMutex mutex;
+    QHash<QString, std::shared_ptr<CachedFile>> files;
+
+    void remember(const QString& key, Snapshot snapshot)
+    {
+        auto entry = std::make_shared<CachedFile>();
+        entry->index = std::make_shared<const syntax::Index>(syntax::Index::parse(snapshot.bytes));
+        entry->encoding = encodingOf(snapshot.bytes);
+        entry->snapshot = std::move(snapshot);
+        if (files.size() >= maxCachedFiles && !files.contains(key))
+            files.erase(files.begin());
+        files.insert(key, std::move(entry));
+    }
+
+    // The parse of `file` as it is now: the cached one when the file has not
+    // changed, else a fresh one; null when the file cannot be read. The
+    // caller holds the mutex.
+    std::shared_ptr<const CachedFile> current(const QString& file)
+    {
+        const auto hit = files.constFind(file);
+        if (hit != files.cend() && (*hit)->snapshot.unchanged(file))
+            return *hit;
+        Snapshot snapshot = Snapshot::load(file);
+        if (snapshot.found != Found::File) {
+            files.remove(file);
+            return nullptr;
+        }
+        remember(file, std::move(snapshot));
+        return files.value(file);
+    }
+};
+
+ParseCache::ParseCache() : m_impl(std::make_unique<Impl>()) {}
+ParseCache::~ParseCache() = default;
+
+ParsedFile ParseCache::readFile(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    QMutexLocker lock(&m_impl->mutex);
+    const auto entry = m_impl->current(absolute(path));
+    return entry ? ParsedFile(entry->index, entry->encoding) : ParsedFile();
+}
+
+std::optional<QByteArray> ParseCache::readValue(const QString& path, QByteArrayView section,
+                                                QByteArrayView key)
+{
+    return readFile(path).value(section, key);
+}
+
+std::optional<QString> ParseCache::readString(const QString& path, const QString& section,
+                                              const QString& key)
+{
+    return readFile(path).text(section, key);
+}
+
+void ParseCache::clear()
+{
+    QMutexLocker lock(&m_impl->mutex);
+    m_impl->files.clear();
 }
 
 } // namespace profile

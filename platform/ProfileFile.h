@@ -30,9 +30,8 @@ using WriteResult = ::Result;
 
 // The value of `key` in `section` of the file at `path`, or nothing when the
 // file, the section or the key is missing. Names are trimmed and matched
-// without regard to ASCII letter case. Never creates a file. Reads of one file
-// are served from a cache that is refreshed when the file's size or time stamp
-// changes, so many reads parse the file once and outside changes are seen.
+// without regard to ASCII letter case. Never creates a file. Each call reads
+// and parses the file afresh; ParseCache serves many reads from one parse.
 std::optional<QByteArray> readValue(const QString& path, QByteArrayView section,
                                     QByteArrayView key);
 
@@ -49,6 +48,9 @@ WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayVi
 // the temporary file is discarded and the old file stays. Empty means
 // QSaveFile's own commit; tests pass a step that fails.
 using ReplaceStep = std::function<QString(QSaveFile& finished)>;
+
+// The step used when none is given: QSaveFile's own commit.
+QString standardReplace(QSaveFile& finished);
 
 // Text over the byte API, in the file's own encoding: names and values are
 // converted with it, and a text the encoding cannot hold is a failed write.
@@ -93,11 +95,32 @@ private:
     Encoding m_encoding = Encoding::Utf8;
 };
 
-// The file at `path` through the same cache readValue() uses: a fresh parse
-// when the file changed or was never read, else the cached one.
+// One parse of the file at `path` as it is now.
 ParsedFile readFile(const QString& path);
 
-// Drops every cached parse (tests use it to prove a cold read works).
-void clearCache();
+// Parses of profile files kept for reading them many times: a file is parsed
+// again only when its size or time stamps changed, so outside changes are
+// seen. Its owner (a program, a test) holds it; safe to share between threads.
+class ParseCache
+{
+public:
+    ParseCache();
+    ~ParseCache();
+    ParseCache(const ParseCache&) = delete;
+    ParseCache& operator=(const ParseCache&) = delete;
+
+    // As the free functions of the same names, from the cached parse.
+    ParsedFile readFile(const QString& path);
+    std::optional<QByteArray> readValue(const QString& path, QByteArrayView section,
+                                        QByteArrayView key);
+    std::optional<QString> readString(const QString& path, const QString& section,
+                                      const QString& key);
+    // Drops every parse.
+    void clear();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 } // namespace profile

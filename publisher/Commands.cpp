@@ -20,10 +20,13 @@ constexpr QStringView Usage =
     "       quorvane-publish build RELEASE_DIR SITE_DIR --version V [--sign SECRET_KEY_FILE] "
     "[--expires DAYS|never]\n"
     "       quorvane-publish verify SITE_DIR [--key PUBLIC_KEY]\n"
-    "Expires: a signed manifest expires after 90 days unless --expires says otherwise "
-    "(--expires never writes none). Players refuse a signed manifest whose Expires has "
-    "passed, so a frozen site stops updates rather than holding players back; publish "
-    "again before then. A signed manifest without Expires is accepted for ever.";
+    "Expires: a signed manifest expires 90 days after the build; --expires DAYS\n"
+    "  chooses another period, --expires never writes none. Players refuse a signed\n"
+    "  manifest whose Expires has passed (a frozen site stops updates instead of\n"
+    "  holding players back), so publish again before then; a signed manifest\n"
+    "  without Expires is accepted for ever.\n"
+    "Serial: the highest Serial signed with a key is kept beside it (KEY.serial);\n"
+    "  a lower or equal one is never signed.";
 
 struct CommandLine
 {

@@ -123,8 +123,7 @@ int manifests(const QString& folder)
     const QString temp = game + "/temp.ini"_L1;
     const QString info = game + "/info.ini"_L1;
 
-    // Cold reads, as in a fresh run.
-    profile::clearCache();
+    // Cold reads, as in a fresh run (profile reads parse afresh).
     QElapsedTimer timer;
     timer.start();
     const QString localVersion = modINI::GetINI(info, u"VERSION"_s, u"Version"_s);
@@ -136,7 +135,6 @@ int manifests(const QString& folder)
         return 1;
     session.setEntryCount(*count);
 
-    profile::clearCache();
     timer.restart();
     session.LoadManifests();
     const double loadMs = timer.nsecsElapsed() / 1e6;

@@ -1,6 +1,7 @@
 #include "GameDir.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -76,6 +77,10 @@ void TestGameDirQueries::kinds()
     QCOMPARE(stat.size, size);
     QCOMPARE(m_root->sizeOf(name), size);
     QCOMPARE(m_root->exists(name), kind != GameDir::Kind::Missing);
+    if (kind == GameDir::Kind::File) {
+        const QFileInfo info(m_dir->filePath(name));
+        QCOMPARE(stat.modifiedMs, info.lastModified().toMSecsSinceEpoch());
+    }
 
     Result why;
     const std::unique_ptr<QFile> file = m_root->openForReading(name, maxBytes, &why);

@@ -41,6 +41,7 @@ private:
     QString file(const QString& name = u"test.ini"_s) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;
+    profile::ParseCache m_cache; // each test reads through its own
 };
 
 void TestParsedFile::init()
@@ -49,7 +50,7 @@ void TestParsedFile::init()
     for (const QString& name :
          QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
         QVERIFY(QFile::remove(file(name)) || QDir(file(name)).removeRecursively());
-    profile::clearCache();
+    m_cache.clear();
 }
 
 void TestParsedFile::agreesWithSingleReads_data()
@@ -91,32 +92,32 @@ void TestParsedFile::agreesWithSingleReads()
     QFETCH(QByteArray, key);
     QFETCH(Value, expected);
     QVERIFY(writeAll(file(), bytes));
-    const profile::ParsedFile parsed = profile::readFile(file());
+    const profile::ParsedFile parsed = m_cache.readFile(file());
     QVERIFY(parsed.isValid());
     QCOMPARE(parsed.value(section, key), expected);
-    QCOMPARE(profile::readValue(file(), section, key), expected);
+    QCOMPARE(m_cache.readValue(file(), section, key), expected);
 }
 
 void TestParsedFile::keepsTheFileAsItWasRead()
 {
     QVERIFY(writeAll(file(), "[S]\nk=one\n"));
-    const profile::ParsedFile before = profile::readFile(file());
+    const profile::ParsedFile before = m_cache.readFile(file());
     QVERIFY(profile::writeValue(file(), "S", "k", "two").ok);
     QVERIFY(writeAll(file(u"other.ini"_s), "[S]\nk=other\n"));
 
     // The old parse still answers from the old file; a new one sees the change.
     QCOMPARE(before.value("S", "k"), Value("one"));
-    QCOMPARE(profile::readFile(file()).value("S", "k"), Value("two"));
-    QCOMPARE(profile::readValue(file(), "S", "k"), Value("two"));
+    QCOMPARE(m_cache.readFile(file()).value("S", "k"), Value("two"));
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), Value("two"));
     // Changed behind the cache's back, the same size.
     QVERIFY(writeAll(file(), "[S]\nk=six\n"));
-    QCOMPARE(profile::readFile(file()).value("s", "K"), Value("six"));
+    QCOMPARE(m_cache.readFile(file()).value("s", "K"), Value("six"));
 }
 
 void TestParsedFile::missingOrUnreadable()
 {
     for (const QString& path : {file(u"missing.ini"_s), QString(), m_dir.path()}) {
-        const profile::ParsedFile parsed = profile::readFile(path);
+        const profile::ParsedFile parsed = m_cache.readFile(path);
         QVERIFY2(!parsed.isValid(), qPrintable(path));
         QCOMPARE(parsed.value("S", "k"), std::nullopt);
     }
@@ -125,21 +126,21 @@ void TestParsedFile::missingOrUnreadable()
 
     // A file that goes after being read reads as missing next time.
     QVERIFY(writeAll(file(), "[S]\nk=v\n"));
-    QVERIFY(profile::readFile(file()).isValid());
+    QVERIFY(m_cache.readFile(file()).isValid());
     QVERIFY(QFile::remove(file()));
-    QVERIFY(!profile::readFile(file()).isValid());
+    QVERIFY(!m_cache.readFile(file()).isValid());
 }
 
 void TestParsedFile::outlivesTheCache()
 {
     QVERIFY(writeAll(file(), "[S]\nk=kept\n"));
-    const profile::ParsedFile parsed = profile::readFile(file());
-    profile::clearCache();
+    const profile::ParsedFile parsed = m_cache.readFile(file());
+    m_cache.clear();
     // Reading many other files pushes it out of the bounded cache too.
     for (int i = 0; i < 40; ++i) {
         const QString other = file(u"f%1.ini"_s.arg(i));
         QVERIFY(writeAll(other, "[S]\nk=" + QByteArray::number(i) + "\n"));
-        QCOMPARE(profile::readFile(other).value("S", "k"), Value(QByteArray::number(i)));
+        QCOMPARE(m_cache.readFile(other).value("S", "k"), Value(QByteArray::number(i)));
     }
     const profile::ParsedFile copy = parsed;
     QCOMPARE(copy.value("S", "k"), Value("kept"));

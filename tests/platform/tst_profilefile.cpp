@@ -110,6 +110,7 @@ private:
     QString file(const QString& name = u"test.ini"_s) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;
+    profile::ParseCache m_cache; // each test reads through its own
 };
 
 void TestProfileFile::init()
@@ -119,7 +120,7 @@ void TestProfileFile::init()
     for (const QString& name :
          QDir(m_dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden))
         QVERIFY(QFile::remove(m_dir.filePath(name)));
-    profile::clearCache();
+    m_cache.clear();
 }
 
 // Every read example, under each line-end style and with a UTF-8 BOM.
@@ -211,7 +212,7 @@ void TestProfileFile::readExamples()
     QFETCH(Expects, expects);
     QVERIFY(writeAll(file(), bytes));
     for (const Expect& e : expects) {
-        const std::optional<QByteArray> got = profile::readValue(file(), e.section, e.key);
+        const std::optional<QByteArray> got = m_cache.readValue(file(), e.section, e.key);
         QCOMPARE(got, e.value);
     }
     QCOMPARE(readAll(file()), bytes);
@@ -245,10 +246,10 @@ void TestProfileFile::readOrder()
             const QByteArray key = "K" + QByteArray::number(i % 6);
             const QByteArray expected =
                 QByteArray(1, char(section + 32)) + QByteArray::number(i % 6);
-            QCOMPARE(profile::readValue(file(), QByteArray(1, section), key),
+            QCOMPARE(m_cache.readValue(file(), QByteArray(1, section), key),
                      std::optional(expected));
         }
-        QCOMPARE(profile::readValue(file(), "A", "k6"), std::nullopt);
+        QCOMPARE(m_cache.readValue(file(), "A", "k6"), std::nullopt);
     }
 }
 
@@ -366,11 +367,10 @@ void TestProfileFile::writeExamples()
         // Each write is visible at once, through the cache.
         const QByteArray expected =
             profile::syntax::unquoted(profile::syntax::trimmed(w.value)).toByteArray();
-        QCOMPARE(profile::readValue(file(), w.section, w.key), std::optional(expected));
+        QCOMPARE(m_cache.readValue(file(), w.section, w.key), std::optional(expected));
     }
     QCOMPARE(readAll(file()), after);
-    // A cold parse of the result agrees with the cache.
-    profile::clearCache();
+    // A fresh parse of the result agrees with the cache.
     for (const Write& w : writes) {
         const QByteArray expected =
             profile::syntax::unquoted(profile::syntax::trimmed(w.value)).toByteArray();
@@ -470,7 +470,7 @@ void TestProfileFile::failedWriteChangesNothing()
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden), entriesBefore);
     if (!blocker.isEmpty())
         QCOMPARE(readAll(file(blocker)), blockerBytes);
-    QCOMPARE(profile::readValue(file(target), "S", "k"), std::nullopt);
+    QCOMPARE(m_cache.readValue(file(target), "S", "k"), std::nullopt);
 }
 
 void TestProfileFile::permissionsKept_data()
@@ -533,7 +533,7 @@ void TestProfileFile::cacheSeesOutsideChange()
 
     QVERIFY(writeAll(file(), "[S]\r\nk=one\r\n"));
     const QDateTime stamp = QFileInfo(file()).lastModified();
-    QCOMPARE(profile::readValue(file(), "S", "k"), std::optional<QByteArray>("one"));
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), std::optional<QByteArray>("one"));
 
     // Changed the way another program would, behind the engine's back.
     if (how == u"in-place"_s) {
@@ -564,7 +564,7 @@ void TestProfileFile::cacheSeesOutsideChange()
     if (timeShiftSeconds < 0 && how == u"in-place"_s)
         QSKIP("Windows reports no change time");
 #endif
-    QCOMPARE(profile::readValue(file(), "S", "k"), expected);
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), expected);
 }
 
 void TestProfileFile::specialFileInPlace()
@@ -578,7 +578,7 @@ void TestProfileFile::specialFileInPlace()
     if (mkfifo.isEmpty())
         QSKIP("mkfifo not available");
     QCOMPARE(QProcess::execute(mkfifo, {file()}), 0);
-    QCOMPARE(profile::readValue(file(), "S", "k"), std::nullopt);
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), std::nullopt);
     const profile::WriteResult r = profile::writeValue(file(), "S", "k", "v");
     QVERIFY(!r.ok);
     QVERIFY2(r.reason.contains(u"regular file"_s), qPrintable(r.reason));
@@ -593,13 +593,13 @@ void TestProfileFile::cacheFollowsOwnWrites()
     for (int i = 0; i < 50; ++i) {
         const QByteArray v = QByteArray::number(i);
         QVERIFY(profile::writeValue(file(), "S", "k", v).ok);
-        QCOMPARE(profile::readValue(file(), "s", "K"), std::optional(v));
+        QCOMPARE(m_cache.readValue(file(), "s", "K"), std::optional(v));
     }
     // The same file by another spelling of its path.
     const QString other = m_dir.path() + u"/./sub/../test.ini"_s;
     QVERIFY(QDir(m_dir.path()).mkdir(u"sub"_s));
     QVERIFY(profile::writeValue(other, "S", "k", "x").ok);
-    QCOMPARE(profile::readValue(file(), "S", "k"), std::optional<QByteArray>("x"));
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), std::optional<QByteArray>("x"));
     QVERIFY(QDir(m_dir.path()).rmdir(u"sub"_s));
 }
 
@@ -607,11 +607,11 @@ void TestProfileFile::writeStartsFromCurrentFile()
 {
     // A change made by another program between our read and our write survives.
     QVERIFY(writeAll(file(), "[S]\na=1\n"));
-    QCOMPARE(profile::readValue(file(), "S", "a"), std::optional<QByteArray>("1"));
+    QCOMPARE(m_cache.readValue(file(), "S", "a"), std::optional<QByteArray>("1"));
     QVERIFY(writeAll(file(), "[S]\na=2\nb=3\n"));
     QVERIFY(profile::writeValue(file(), "S", "c", "4").ok);
     QCOMPARE(readAll(file()), QByteArray("[S]\na=2\nb=3\nc=4\n"));
-    QCOMPARE(profile::readValue(file(), "S", "a"), std::optional<QByteArray>("2"));
+    QCOMPARE(m_cache.readValue(file(), "S", "a"), std::optional<QByteArray>("2"));
 }
 
 void TestProfileFile::writeThroughSymbolicLink()
@@ -626,7 +626,7 @@ void TestProfileFile::writeThroughSymbolicLink()
     QVERIFY(profile::writeValue(file(u"link.ini"_s), "S", "k", "2").ok);
     QVERIFY(QFileInfo(file(u"link.ini"_s)).isSymLink());
     QCOMPARE(readAll(target), QByteArray("[S]\nk=2\n"));
-    QCOMPARE(profile::readValue(file(u"link.ini"_s), "S", "k"), std::optional<QByteArray>("2"));
+    QCOMPARE(m_cache.readValue(file(u"link.ini"_s), "S", "k"), std::optional<QByteArray>("2"));
     QVERIFY(QFile::remove(target));
     QVERIFY(QDir(m_dir.path()).rmdir(u"real"_s));
 #endif
@@ -634,18 +634,18 @@ void TestProfileFile::writeThroughSymbolicLink()
 
 void TestProfileFile::readingNeverCreates()
 {
-    QCOMPARE(profile::readValue(file(), "S", "k"), std::nullopt);
-    QCOMPARE(profile::readString(file(), u"S"_s, u"k"_s), std::nullopt);
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), std::nullopt);
+    QCOMPARE(m_cache.readString(file(), u"S"_s, u"k"_s), std::nullopt);
     QVERIFY(!QFileInfo::exists(file()));
-    QCOMPARE(profile::readValue(m_dir.path(), "S", "k"), std::nullopt);
-    QCOMPARE(profile::readValue(QString(), "S", "k"), std::nullopt);
+    QCOMPARE(m_cache.readValue(m_dir.path(), "S", "k"), std::nullopt);
+    QCOMPARE(m_cache.readValue(QString(), "S", "k"), std::nullopt);
 }
 
 void TestProfileFile::textConveniences()
 {
     const QString value = u"Gr\u00fc\u00dfe \u4e16\u754c"_s;
     QVERIFY(profile::writeString(file(), u"CONFIG"_s, u"Title\u00c9"_s, value).ok);
-    QCOMPARE(profile::readString(file(), u"config"_s, u"title\u00c9"_s), std::optional(value));
+    QCOMPARE(m_cache.readString(file(), u"config"_s, u"title\u00c9"_s), std::optional(value));
     QCOMPARE(readAll(file()), QByteArray("[CONFIG]\r\nTitle\xc3\x89=" + value.toUtf8() + "\r\n"));
     const profile::WriteResult refused = profile::writeString(file(), u"A]"_s, u"k"_s, u"v"_s);
     QVERIFY(!refused);
@@ -674,11 +674,11 @@ void TestProfileFile::writeReadBackAgreesWithGrammar()
     QFETCH(QByteArray, readBack);
     QVERIFY(writeAll(file(), "[A]\nx=1\n[S]\nbefore=2\nk=old\nafter=3\n"));
     QVERIFY(profile::writeValue(file(), "S", "k", value).ok);
-    profile::clearCache();
-    QCOMPARE(profile::readValue(file(), "S", "k"), std::optional(readBack));
-    QCOMPARE(profile::readValue(file(), "A", "x"), std::optional<QByteArray>("1"));
-    QCOMPARE(profile::readValue(file(), "S", "before"), std::optional<QByteArray>("2"));
-    QCOMPARE(profile::readValue(file(), "S", "after"), std::optional<QByteArray>("3"));
+    m_cache.clear();
+    QCOMPARE(m_cache.readValue(file(), "S", "k"), std::optional(readBack));
+    QCOMPARE(m_cache.readValue(file(), "A", "x"), std::optional<QByteArray>("1"));
+    QCOMPARE(m_cache.readValue(file(), "S", "before"), std::optional<QByteArray>("2"));
+    QCOMPARE(m_cache.readValue(file(), "S", "after"), std::optional<QByteArray>("3"));
 }
 
 // Text crosses in the file's own encoding, and several keys are written in one
@@ -751,7 +751,7 @@ void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding()
                                QDir::toNativeSeparators(file())));
     }
     for (const profile::Entry& e : std::as_const(entries)) {
-        QCOMPARE(profile::readString(file(), e.section, e.key) == e.value, r.ok);
+        QCOMPARE(m_cache.readString(file(), e.section, e.key) == e.value, r.ok);
     }
 }
 

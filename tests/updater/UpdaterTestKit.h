@@ -136,4 +136,28 @@ inline bool startTls(testsupport::TestHttpServer& server)
                             QSslKey(keyFile.readAll(), QSsl::Rsa));
 }
 
+// Serves `name` as a server that honours Range would: the rest of `body` in
+// a 206 when If-Range names `etag`, or for every Range when `ifRange` is false
+// (a server that ignores If-Range); the whole body otherwise.
+inline void serveRanges(Site& site, const QString& name, const QByteArray& body,
+                        const QByteArray& etag, bool ifRange = true)
+{
+    site.server.setOnRequest([=, &site](const testsupport::ReceivedRequest& request) {
+        const QByteArray range = request.header("Range");
+        if (request.path != Site::sitePath(name))
+            return;
+        CannedResponse reply = CannedResponse::ok(body);
+        if (range.startsWith("bytes=") && (!ifRange || request.header("If-Range") == etag)) {
+            const QByteArray from = range.mid(6, range.indexOf('-') - 6);
+            reply = CannedResponse::withStatus(206, body.mid(from.toLongLong()));
+            reply.headers.append({"Content-Range", "bytes " + from + '-' +
+                                                       QByteArray::number(body.size() - 1) + '/' +
+                                                       QByteArray::number(body.size())});
+        }
+        if (!etag.isEmpty())
+            reply.headers.append({"ETag", etag});
+        site.serve(name, reply);
+    });
+}
+
 } // namespace kit

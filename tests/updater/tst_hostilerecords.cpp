@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -17,40 +18,19 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-
 using kit::manifestText;
 
 namespace {
 
 const QByteArray Body = kit::pattern(300000, 3);
 constexpr qsizetype Kept = 100000;
+const QByteArray Journal = "quorvane-install-journal 1\n";
 
-// A server that continues the file only under If-Range "v1".
-void serveWithRanges(kit::Site& site)
+// A resume record for a.dat with the part `part` in `folder`.
+QByteArray resume(const QByteArray& folder, const QByteArray& part)
 {
-    site.server.setOnRequest([&site](const testsupport::ReceivedRequest& request) {
-        if (request.path != kit::Site::sitePath(u"a.dat"_s))
-            return;
-        const QByteArray range = request.header("Range");
-        CannedResponse reply = CannedResponse::ok(Body);
-        if (range.startsWith("bytes=") && request.header("If-Range") == "\"v1\"") {
-            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
-            reply = CannedResponse::withStatus(206, Body.mid(from));
-            reply.headers.append({"Content-Range", "bytes " + QByteArray::number(from) + '-' +
-                                                       QByteArray::number(Body.size() - 1) + '/' +
-                                                       QByteArray::number(Body.size())});
-        }
-        reply.headers.append(qMakePair("ETag"_ba, "\"v1\""_ba));
-        site.serve(u"a.dat"_s, reply);
-    });
-}
-
-QByteArray resumeRecord(const kit::Site& site, const QString& folder, const QString& part)
-{
-    return "quorvane-resume 2\n" +
-           (u"a.dat\t%1\t%2\t%3a.dat\t2\t-1\t\t\"v1\"\t%4\n"_s.arg(folder, part, site.siteUrl())
-                .arg(Kept))
-               .toUtf8();
+    return "quorvane-resume 2\na.dat\t" + folder + '\t' + part + "\t@URL@\t2\t-1\t\t\"v1\"\t" +
+           QByteArray::number(Kept) + '\n';
 }
 
 } // namespace
@@ -69,95 +49,86 @@ private slots:
 
 void HostileRecordsTest::recordsInTheGameFolder_data()
 {
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<bool>("continued"); // the run asks for the rest of a.dat
+    QTest::addColumn<QString>("record");    // its file; "/" at the end: a folder
+    QTest::addColumn<QByteArray>("text");   // "@URL@": the file's address
+    QTest::addColumn<QStringList>("parts"); // hold the first bytes; "=": a hard link elsewhere
+    QTest::addColumn<bool>("continued");    // the run asks for the rest of a.dat
     QTest::addColumn<QString>("logged");
+    const QString journal = u"Quorvane.journal"_s, resumes = u"Quorvane.resume"_s;
+    const QString lock = u"Quorvane.lock"_s;
+    const QStringList none;
 
     QTest::newRow("journal: a game file as a lost part")
-        << u"journal-game"_s << false << u"journal ignored"_s;
+        << journal << Journal + "7\tGame.zgx\ta.dat\n"
+        << none << false << u"journal ignored"_s;
     QTest::newRow("journal: a game file over info.ini")
-        << u"journal-config"_s << false << u"journal ignored"_s;
+        << journal << Journal + "12\tconfig.zcn\tinfo.ini\n"
+        << none << false << u"journal ignored"_s;
     QTest::newRow("journal: a target its manifest does not list")
-        << u"journal-unlisted"_s << false << u"not an entry of its manifest"_s;
+        << journal
+        << Journal + "100000\t.qvpart-aaaaaaaa\tconfig.zcn\n100000\t.qvpart-bbbbbbbb\tinfo.ini\n"
+        << QStringList{u".qvpart-aaaaaaaa"_s, u".qvpart-bbbbbbbb"_s} << false
+        << u"not an entry of its manifest"_s;
     QTest::newRow("resume: a game file as the part")
-        << u"resume-config"_s << false << u"not one of the updater's part"_s;
+        << resumes << resume("", "config.zcn") << QStringList{u"config.zcn"_s} << false
+        << u"not one of the updater's part"_s;
     QTest::newRow("resume: a part hard-linked elsewhere")
-        << u"resume-hardlink"_s << false << u"not continued"_s;
+        << resumes << resume("", ".qvpart-cccccccc") << QStringList{u"=.qvpart-cccccccc"_s} << false
+        << u"not continued"_s;
     QTest::newRow("resume: a part away from its target")
-        << u"resume-elsewhere"_s << false << u"not beside its target"_s;
+        << resumes << resume("data", ".qvpart-dddddddd") << QStringList{u"data/.qvpart-dddddddd"_s}
+        << false << u"not beside its target"_s;
     QTest::newRow("resume: a sound record is continued")
-        << u"resume-sound"_s << true << u"HTTP 206"_s;
-    QTest::newRow("lock: empty, after a power cut") << u"lock-empty"_s << false << u"took over"_s;
-    QTest::newRow("lock: another host's") << u"lock-host"_s << false << u"took over"_s;
-    QTest::newRow("lock: garbage") << u"lock-garbage"_s << false << u"took over"_s;
-    QTest::newRow("lock: a folder") << u"lock-folder"_s << false << u"took over"_s;
+        << resumes << resume("", ".qvpart-eeeeeeee") << QStringList{u".qvpart-eeeeeeee"_s} << true
+        << u"HTTP 206"_s;
+    QTest::newRow("lock: empty, after a power cut")
+        << lock << QByteArray() << none << false << u"took over"_s;
+    QTest::newRow("lock: another host's")
+        << lock << "4242\nQuorvane\nanother-host\n"_ba << none << false << u"took over"_s;
+    QTest::newRow("lock: garbage")
+        << lock << "\xff\x00 garbage"_ba << none << false << u"took over"_s;
+    QTest::newRow("lock: a folder")
+        << lock + u'/' << QByteArray() << none << false << u"took over"_s;
 }
 
 // Whatever the records say, the run updates a.dat, never touches the game,
 // its settings or a file outside, and notes what it ignored.
 void HostileRecordsTest::recordsInTheGameFolder()
 {
-    QFETCH(QString, setup);
+    QFETCH(QString, record);
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, parts);
     QFETCH(bool, continued);
     QFETCH(QString, logged);
     kit::Site site;
     site.configure();
-    const QByteArray installed = manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, QString()}});
-    site.game.write(u"info.ini"_s, installed);
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {{u"a.dat"_s, u"1"_s, QString()}}));
     site.game.write(u"a.dat"_s, "old");
     site.game.write(u"Game.zgx"_s, "the game");
     site.game.write(u"config.zcn"_s, "the settings");
     site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}}));
-    serveWithRanges(site);
+    kit::serveRanges(site, u"a.dat"_s, Body, "\"v1\""_ba);
     testsupport::ScratchFolder outside;
     outside.write(u"victim.dat"_s, Body.left(Kept));
-
-    const QByteArray journal = "quorvane-install-journal 1\n";
-    if (setup == u"journal-game"_s)
-        site.game.write(u"Quorvane.journal"_s, journal + "7\tGame.zgx\ta.dat\n");
-    if (setup == u"journal-config"_s)
-        site.game.write(u"Quorvane.journal"_s, journal + "12\tconfig.zcn\tinfo.ini\n");
-    if (setup == u"journal-unlisted"_s) {
-        site.game.write(u".qvpart-aaaaaaaa"_s, "evil");
-        site.game.write(u".qvpart-bbbbbbbb"_s, installed);
-        site.game.write(u"Quorvane.journal"_s, journal + "4\t.qvpart-aaaaaaaa\tconfig.zcn\n" +
-                                                   QByteArray::number(installed.size()) +
-                                                   "\t.qvpart-bbbbbbbb\tinfo.ini\n");
-    }
-    if (setup == u"resume-config"_s) {
-        site.game.write(u"config.zcn"_s, Body.left(Kept));
-        site.game.write(u"Quorvane.resume"_s, resumeRecord(site, QString(), u"config.zcn"_s));
-    }
-    if (setup == u"resume-hardlink"_s) {
-#ifdef Q_OS_WIN
-        QSKIP("hard links are made differently on Windows");
-#else
-        QCOMPARE(::link(QFile::encodeName(outside.file(u"victim.dat"_s)).constData(),
-                        QFile::encodeName(site.game.file(u".qvpart-cccccccc"_s)).constData()),
-                 0);
-        site.game.write(u"Quorvane.resume"_s, resumeRecord(site, QString(), u".qvpart-cccccccc"_s));
+    for (const QString& part : parts) {
+        if (!part.startsWith(u'='))
+            site.game.write(part, Body.left(Kept));
+#ifndef Q_OS_WIN
+        else
+            QCOMPARE(::link(QFile::encodeName(outside.file(u"victim.dat"_s)).constData(),
+                            QFile::encodeName(site.game.file(part.mid(1))).constData()),
+                     0);
 #endif
     }
-    if (setup == u"resume-elsewhere"_s) {
-        site.game.write(u"data/.qvpart-dddddddd"_s, Body.left(Kept));
-        site.game.write(u"Quorvane.resume"_s, resumeRecord(site, u"data"_s, u".qvpart-dddddddd"_s));
-    }
-    if (setup == u"resume-sound"_s) {
-        site.game.write(u".qvpart-eeeeeeee"_s, Body.left(Kept));
-        site.game.write(u"Quorvane.resume"_s, resumeRecord(site, QString(), u".qvpart-eeeeeeee"_s));
-    }
-    const QMap<QString, QByteArray> locks{{u"lock-empty"_s, ""},
-                                          {u"lock-host"_s, "4242\nQuorvane\nanother-host\n"},
-                                          {u"lock-garbage"_s, "\xff\x00 garbage"_ba}};
-    if (locks.contains(setup)) {
-        site.game.write(u"Quorvane.lock"_s, locks.value(setup));
-        QFile lock(site.game.file(u"Quorvane.lock"_s));
-        QVERIFY(lock.open(QIODevice::ReadWrite) &&
-                lock.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600),
-                                 QFileDevice::FileModificationTime));
-    }
-    if (setup == u"lock-folder"_s)
-        QVERIFY(QDir(site.game.path()).mkdir(u"Quorvane.lock"_s));
+    if (record.endsWith(u'/'))
+        QVERIFY(QDir(site.game.path()).mkdir(record.chopped(1)));
+    else
+        site.game.write(record,
+                        text.replace("@URL@", QByteArray(site.siteUrl().toUtf8() + "a.dat")));
+    QFile written(site.game.file(record)); // as old as a lock a power cut left
+    QVERIFY(!written.open(QIODevice::ReadWrite) ||
+            written.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600),
+                                QFileDevice::FileModificationTime));
     const QByteArray settings = site.game.read(u"config.zcn"_s);
 
     site.run();

@@ -10,7 +10,6 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-
 using kit::manifestText;
 
 namespace {
@@ -27,30 +26,6 @@ QStringList partFiles(const QString& folder)
     while (it.hasNext())
         parts.append(QFileInfo(it.next()).fileName());
     return parts;
-}
-
-// How the site answers a request for the file: a server that honours Range
-// and If-Range, or one that answers every Range with a 206 of what it has now.
-void answer(kit::Site& site, const QByteArray& body, const QByteArray& etag, bool honoursIfRange)
-{
-    site.server.setOnRequest([=, &site](const testsupport::ReceivedRequest& request) {
-        if (request.path != kit::Site::sitePath(u"a.dat"_s))
-            return;
-        const QByteArray range = request.header("Range");
-        const bool partial =
-            range.startsWith("bytes=") && (!honoursIfRange || request.header("If-Range") == etag);
-        CannedResponse reply = CannedResponse::ok(body);
-        if (partial) {
-            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
-            reply = CannedResponse::withStatus(206, body.mid(from));
-            reply.headers.append({"Content-Range", "bytes " + QByteArray::number(from) + '-' +
-                                                       QByteArray::number(body.size() - 1) + '/' +
-                                                       QByteArray::number(body.size())});
-        }
-        if (!etag.isEmpty())
-            reply.headers.append({"ETag", etag});
-        site.serve(u"a.dat"_s, reply);
-    });
 }
 
 } // namespace
@@ -129,7 +104,7 @@ void ResumeTest::crashThenNextRun()
     QCOMPARE(crashed.exists(u"Quorvane.resume"_s), !etag1.isEmpty());
 
     site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{u"a.dat"_s, version2, QString()}}));
-    answer(site, body2, etag2, honoursIfRange);
+    kit::serveRanges(site, u"a.dat"_s, body2, etag2, honoursIfRange);
     site.server.clearRequests();
     site.restart(crashed.path());
     site.run();

@@ -1,11 +1,13 @@
 #include "InstallJournal.h"
 
 #include "Manifest.h"
+#include "RecordFile.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
 
 #include <QSet>
 
+#include <cerrno>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -27,28 +29,38 @@ bool isSafeRelative(const QString& relative)
     return !updaterules::isUnsafeEntry(QString(), relative);
 }
 
-std::optional<QList<Entry>> read(const GameDir& root, bool* malformed)
+void note(QStringList* notes, const QString& line)
 {
-    const std::optional<QByteArray> bytes = root.readFile(FileName.toString(), MaxJournalBytes);
-    if (!bytes)
+    if (notes)
+        notes->append(line);
+}
+
+// The journal's entries; nothing when it cannot be read. `malformed` when
+// any line was refused: then the journal is void.
+std::optional<QList<Entry>> read(const GameDir& root, bool* malformed, QStringList* notes)
+{
+    QString error;
+    const std::optional<QByteArray> bytes =
+        root.readFile(FileName.toString(), MaxJournalBytes, &error);
+    if (!bytes) {
+        if (root.kindOf(FileName.toString()) != GameDir::Kind::Missing)
+            note(notes, u"install journal unreadable: "_s + error);
         return std::nullopt;
-    const QList<QByteArray> lines = bytes->split('\n');
-    QList<Entry> entries;
-    *malformed = lines.isEmpty() || lines.front() != Header;
-    for (qsizetype i = 1; i < lines.size() && !*malformed; ++i) {
-        if (lines.at(i).isEmpty())
-            continue;
-        const QList<QByteArray> fields = lines.at(i).split('\t');
-        bool ok = false;
-        Entry entry;
-        if (fields.size() == 3) {
-            entry.size = fields.at(0).toLongLong(&ok);
-            entry.part = QString::fromUtf8(fields.at(1));
-            entry.target = QString::fromUtf8(fields.at(2));
-        }
-        *malformed = !ok || !isSafeRelative(entry.part) || !isSafeRelative(entry.target);
-        entries.append(entry);
     }
+    recordfile::Parsed parsed = recordfile::parse(*bytes, Header, 3);
+    QList<Entry> entries;
+    for (const recordfile::Row& row : std::as_const(parsed.rows)) {
+        bool ok = false;
+        Entry entry{QString::fromUtf8(row.fields.at(1)), QString::fromUtf8(row.fields.at(2)),
+                    row.fields.at(0).toLongLong(&ok)};
+        if (!ok || entry.size < 0)
+            parsed.refused.append(u"line %1: the size is not a count of bytes"_s.arg(row.line));
+        else
+            entries.append(entry);
+    }
+    *malformed = !parsed.headerOk || !parsed.refused.isEmpty();
+    for (const QString& why : std::as_const(parsed.refused))
+        note(notes, u"install journal refused, "_s + why);
     return entries;
 }
 
@@ -110,6 +122,26 @@ std::optional<QByteArray> manifestOf(const GameDir& root, const Entry& last)
     return std::nullopt;
 }
 
+// Removes the journal, noting when it cannot.
+void removeNoting(const GameDir& root, QStringList* notes)
+{
+    if (const Result removed = remove(root); !removed)
+        note(notes, removed.reason);
+}
+
+// Removes the part files the journal names and then the journal.
+Recovery rollBack(const GameDir& root, const QList<Entry>& entries, QStringList* notes)
+{
+    for (const Entry& entry : entries) {
+        const Place part = placeOf(root, entry.part);
+        if (part.folder && part.folder->kindOf(part.name) == GameDir::Kind::File &&
+            !part.folder->removeFile(part.name))
+            note(notes, u"could not remove the part file "_s + entry.part);
+    }
+    removeNoting(root, notes);
+    return Recovery::RolledBack;
+}
+
 } // namespace
 
 QString problemOf(const QList<Entry>& entries, const std::optional<QByteArray>& manifest)
@@ -136,67 +168,73 @@ QString problemOf(const QList<Entry>& entries, const std::optional<QByteArray>& 
     return {};
 }
 
-bool write(const GameDir& root, const QList<Entry>& entries, QString* error)
+Result write(const GameDir& root, const QList<Entry>& entries)
 {
-    QByteArray text = Header.toByteArray() + '\n';
+    QList<QList<QByteArray>> rows;
     for (const Entry& entry : entries)
-        text += QByteArray::number(entry.size) + '\t' + entry.part.toUtf8() + '\t' +
-                entry.target.toUtf8() + '\n';
-    return root.writeFileAtomically(FileName.toString(), text, error) && root.sync();
+        rows.append({QByteArray::number(entry.size), entry.part.toUtf8(), entry.target.toUtf8()});
+    const std::optional<QByteArray> text = recordfile::render(Header, rows);
+    if (!text)
+        return Result::failure(u"a name holds a tab or a line break"_s);
+    QString error;
+    if (!root.writeFileAtomically(FileName.toString(), *text, &error))
+        return Result::failure(error);
+    if (!root.sync())
+        return Result::failure(u"%1: the folder could not be synced"_s.arg(root.path()), errno);
+    return Result::success();
 }
 
-void remove(const GameDir& root)
+Result remove(const GameDir& root)
 {
-    if (root.kindOf(FileName.toString()) != GameDir::Kind::Missing) {
-        root.removeFile(FileName.toString());
-        root.sync();
-    }
+    if (root.kindOf(FileName.toString()) == GameDir::Kind::Missing)
+        return Result::success();
+    if (!root.removeFile(FileName.toString()))
+        return Result::failure(u"could not remove the install journal"_s, errno);
+    root.sync();
+    return Result::success();
 }
 
-Recovery recover(const GameDir& root, QString* why)
+Recovery recover(const GameDir& root, QStringList* notes)
 {
     bool malformed = false;
-    const std::optional<QList<Entry>> entries = read(root, &malformed);
+    const std::optional<QList<Entry>> entries = read(root, &malformed, notes);
     if (!entries) {
         if (root.kindOf(FileName.toString()) == GameDir::Kind::Missing)
             return Recovery::Nothing;
         // There but unreadable (a link, too large): nothing in it can be trusted.
-        remove(root);
-        return Recovery::RolledBack;
+        return rollBack(root, {}, notes);
     }
     QString problem = malformed ? u"not a journal"_s : problemOf(*entries, std::nullopt);
     if (problem.isEmpty())
         problem = problemOf(*entries, manifestOf(root, entries->constLast()));
     if (!problem.isEmpty()) {
-        if (why)
-            *why = problem;
-        remove(root);
+        note(notes, u"install journal ignored: "_s + problem);
+        removeNoting(root, notes);
         return Recovery::Ignored;
     }
     std::vector<std::pair<Place, QString>> pending; // the part's place and its target's name
-    bool missing = false;
     for (const Entry& entry : *entries) {
         Place part = placeOf(root, entry.part);
         const Place target = placeOf(root, entry.target);
-        if (regularFileSize(part) == entry.size)
+        if (regularFileSize(part) == entry.size) {
             pending.emplace_back(std::move(part), target.name);
-        else if (regularFileSize(target) != entry.size)
-            missing = true; // neither waiting nor in place: lost
-    }
-    if (missing) {
-        for (const Entry& entry : *entries) {
-            const Place part = placeOf(root, entry.part);
-            if (part.folder && part.folder->kindOf(part.name) == GameDir::Kind::File)
-                part.folder->removeFile(part.name);
+        } else if (regularFileSize(target) != entry.size) {
+            // Neither waiting nor in place: lost.
+            note(notes, u"install journal: %1 is neither staged nor in place"_s.arg(entry.target));
+            return rollBack(root, *entries, notes);
         }
-        remove(root);
-        return Recovery::RolledBack;
     }
     for (const auto& [part, target] : pending) {
-        part.folder->rename(part.name, target);
-        part.folder->sync();
+        QString error;
+        if (!part.folder->rename(part.name, target, &error)) {
+            // The rest stay staged and the journal stays: the next start tries again.
+            note(notes, u"install journal: could not complete "_s + error);
+            return Recovery::Incomplete;
+        }
+        if (!part.folder->sync())
+            note(notes, u"%1: the folder could not be synced"_s.arg(part.folder->path()));
     }
-    remove(root);
+    removeNoting(root, notes);
     return Recovery::Completed;
 }
 

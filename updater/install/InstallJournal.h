@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -26,26 +27,28 @@ struct Entry
 };
 
 // Writes the journal atomically and makes it durable.
-bool write(const GameDir& root, const QList<Entry>& entries, QString* error = nullptr);
+Result write(const GameDir& root, const QList<Entry>& entries);
 
 // Removes the journal once its install is complete.
-void remove(const GameDir& root);
+Result remove(const GameDir& root);
 
 enum class Recovery
 {
     Nothing,    // no journal
     Completed,  // every remaining part was renamed into place
-    RolledBack, // parts were missing: the remaining ones were removed
+    RolledBack, // parts were missing or the journal unreadable: the remaining parts were removed
     Ignored,    // the journal names what no install of ours writes: void
+    Incomplete, // a rename failed: the journal is kept and the folder stays as it describes
 };
 
 // Finishes what a journal left behind. Renames happen in the journal's order,
-// so the manifest, listed last, arrives last. A journal is void (`why` says
-// why; nothing is renamed or removed but the journal) unless every source is
-// a part file beside its target, info.ini comes last if at all, and every
-// other target is an entry of the manifest the journal was written for (that
-// last part, or info.ini in place).
-Recovery recover(const GameDir& root, QString* why = nullptr);
+// so the manifest, listed last, arrives last. A journal is void (nothing is
+// renamed or removed but the journal) unless every line is a record, every
+// source is a part file beside its target, info.ini comes last if at all, and
+// every other target is an entry of the manifest the journal was written for
+// (that last part, or info.ini in place). `notes` receives a line for every
+// refused journal line, why a journal is void and every failure, with its cause.
+Recovery recover(const GameDir& root, QStringList* notes = nullptr);
 
 // Why `entries` cannot be a journal we wrote for the manifest `manifest`
 // (nothing: the manifest is lost, its entries are not checked), or empty.

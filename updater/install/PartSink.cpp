@@ -90,6 +90,8 @@ std::optional<PartSink::Kept> PartSink::held() const
 std::optional<PartSink::Kept> PartSink::keep()
 {
     std::optional<Kept> kept = held();
+    if (!kept)
+        return std::nullopt;
     if (m_part.file)
         m_part.file->close();
     m_part = {};

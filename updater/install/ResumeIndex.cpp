@@ -1,5 +1,6 @@
 #include "ResumeIndex.h"
 
+#include "RecordFile.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
 
@@ -22,11 +23,8 @@ bool fitsOneField(const QString& text)
     return !text.contains(u'\t') && !text.contains(u'\n') && !text.contains(u'\r');
 }
 
-std::optional<ResumeRecord> parseRecord(const QByteArray& line)
+std::optional<ResumeRecord> parseRecord(const QList<QByteArray>& f)
 {
-    const QList<QByteArray> f = line.split('\t');
-    if (f.size() != FieldCount)
-        return std::nullopt;
     bool sizeOk = false, partOk = false;
     ResumeRecord r{QString::fromUtf8(f[0]),
                    QString::fromUtf8(f[1]),
@@ -51,21 +49,22 @@ QString joined(const QString& folder, const QString& name)
 
 ResumeIndex::ResumeIndex(const GameDir& root) : m_root(root)
 {
-    const auto bytes = root.readFile(FileName.toString(), MaxIndexBytes);
-    if (!bytes)
+    QString error;
+    const auto bytes = root.readFile(FileName.toString(), MaxIndexBytes, &error);
+    if (!bytes) {
+        if (root.kindOf(FileName.toString()) != GameDir::Kind::Missing)
+            m_voided.append(error);
         return;
-    const QList<QByteArray> lines = bytes->split('\n');
-    if (lines.isEmpty() || lines.front() != Header)
-        return;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        if (lines.at(i).isEmpty())
-            continue;
-        const std::optional<ResumeRecord> r = parseRecord(lines.at(i));
-        const QString why = r ? problemOf(*r) : u"not a record"_s;
+    }
+    const recordfile::Parsed parsed = recordfile::parse(*bytes, Header, FieldCount);
+    m_voided = parsed.refused;
+    for (const recordfile::Row& row : parsed.rows) {
+        const std::optional<ResumeRecord> r = parseRecord(row.fields);
+        const QString why = r ? problemOf(*r) : u"a size is not a number"_s;
         if (why.isEmpty())
             m_records.insert(keyOf(r->target), *r);
         else
-            m_voided.append(u"line %1: %2"_s.arg(i + 1).arg(why));
+            m_voided.append(u"line %1: %2"_s.arg(row.line).arg(why));
     }
 }
 
@@ -152,10 +151,11 @@ bool ResumeIndex::save() const
             return m_root.removeFile(FileName.toString());
         return true;
     }
-    QByteArray text = Header.toByteArray() + '\n';
+    QList<QList<QByteArray>> rows;
     for (const ResumeRecord& r : m_records)
-        text += r.target.toUtf8() + '\t' + r.folderPath.toUtf8() + '\t' + r.part.toUtf8() + '\t' +
-                r.url.toUtf8() + '\t' + r.version.toUtf8() + '\t' + QByteArray::number(r.size) +
-                '\t' + r.hash + '\t' + r.validator + '\t' + QByteArray::number(r.partSize) + '\n';
-    return m_root.writeFileAtomically(FileName.toString(), text);
+        rows.append({r.target.toUtf8(), r.folderPath.toUtf8(), r.part.toUtf8(), r.url.toUtf8(),
+                     r.version.toUtf8(), QByteArray::number(r.size), r.hash, r.validator,
+                     QByteArray::number(r.partSize)});
+    const std::optional<QByteArray> text = recordfile::render(Header, rows);
+    return text && m_root.writeFileAtomically(FileName.toString(), *text);
 }

@@ -60,8 +60,12 @@ public:
 
     static QString keyOf(const QString& target) { return target.toCaseFolded(); }
 
+    // One line for each record the file held that was refused, with why.
+    const QStringList& refused() const { return m_refused; }
+
 private:
     const GameDir& m_root;
+    QStringList m_refused;
     QHash<QString, ResumeRecord> m_records; // by keyOf(target)
     QStringList m_voided;
 };

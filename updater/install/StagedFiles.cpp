@@ -135,7 +135,7 @@ bool StagedFiles::stageManifest(const QByteArray& bytes)
     return true;
 }
 
-bool StagedFiles::writeJournal() const
+Result StagedFiles::writeJournal() const
 {
     QList<installjournal::Entry> entries;
     for (const Staged& p : m_parts)
@@ -145,14 +145,22 @@ bool StagedFiles::writeJournal() const
     return installjournal::write(m_root, entries);
 }
 
+QStringList StagedFiles::syncParts(const QStringList& paths,
+                                   const std::function<bool()>& stop) const
+{
+    return m_sync ? m_sync(paths) : filesync::syncFiles(paths, stop);
+}
+
 bool StagedFiles::renameAll(QStringList& failed)
 {
     QSet<GameDir*> touched;
     for (const Staged& part : m_parts) {
-        if (!part.folder->rename(part.name, part.target)) {
+        QString error;
+        if (!part.folder->rename(part.name, part.target, &error)) {
             // Another program holds the file (Windows): the rest still go in.
             part.folder->removeFile(part.name);
             failed.append(part.localName);
+            m_causes.append(u"could not install "_s + error);
             continue;
         }
         touched.insert(part.folder.get());
@@ -165,8 +173,10 @@ bool StagedFiles::renameAll(QStringList& failed)
             dir->sync();
     }
     for (GameDir* folder : std::as_const(touched)) {
-        if (!folder->sync())
+        if (!folder->sync()) {
             failed.append(folder->path());
+            m_causes.append(u"%1: the folder could not be synced"_s.arg(folder->path()));
+        }
     }
     return failed.isEmpty();
 }
@@ -181,18 +191,28 @@ QStringList StagedFiles::install(const std::function<bool()>& stop)
     // Once told to stop, stopped for good.
     bool halted = false;
     const std::function<bool()> stopNow = [&] { return halted || (halted = stop && stop()); };
+    m_causes.clear();
     QStringList failed;
-    if (!filesync::syncFiles(paths, stop ? stopNow : std::function<bool()>()).isEmpty())
+    if (const QStringList unsynced = syncParts(paths, stop ? stopNow : std::function<bool()>());
+        !unsynced.isEmpty()) {
         failed.append(u"the downloaded files"_s);
+        m_causes.append(u"could not sync "_s + unsynced.join(u", "_s));
+    }
     for (const Staged& part : m_parts) {
-        if (part.folder->kindOf(part.target) == GameDir::Kind::Folder)
+        if (part.folder->kindOf(part.target) == GameDir::Kind::Folder) {
             failed.append(part.localName);
+            m_causes.append(u"a folder stands where %1 belongs"_s.arg(part.localName));
+        }
     }
     const bool stopped = stopNow();
     if (failed.isEmpty() && stopped)
         failed.append(u"the downloaded files"_s);
-    if (failed.isEmpty() && !writeJournal())
-        failed.append(installjournal::FileName.toString());
+    if (failed.isEmpty()) {
+        if (const Result journal = writeJournal(); !journal) {
+            failed.append(installjournal::FileName.toString());
+            m_causes.append(u"could not write the install journal: "_s + journal.reason);
+        }
+    }
     if (!failed.isEmpty()) {
         if (!stopped)
             discard();
@@ -200,12 +220,19 @@ QStringList StagedFiles::install(const std::function<bool()>& stop)
     }
     // The manifest says the set is installed: only when all of it is.
     if (renameAll(failed) && m_manifest) {
-        if (!m_root.rename(m_manifest->name, m_manifest->target) || !m_root.sync())
+        QString error;
+        if (!m_root.rename(m_manifest->name, m_manifest->target, &error)) {
             failed.append(m_manifest->localName);
+            m_causes.append(u"could not install "_s + error);
+        } else if (!m_root.sync()) {
+            failed.append(m_manifest->localName);
+            m_causes.append(u"%1: the folder could not be synced"_s.arg(m_root.path()));
+        }
     }
     if (m_manifest && !failed.isEmpty())
         m_root.removeFile(m_manifest->name);
-    installjournal::remove(m_root);
+    if (const Result removed = installjournal::remove(m_root); !removed)
+        m_causes.append(removed.reason);
     forget();
     return failed;
 }

@@ -23,7 +23,14 @@
 class StagedFiles
 {
 public:
-    explicit StagedFiles(const GameDir& root) : m_root(root) {}
+    // Makes the listed part files durable; the paths that failed, empty when all did.
+    using SyncStep = std::function<QStringList(const QStringList& paths)>;
+
+    // `sync` is for tests that watch when files are made durable; empty
+    // syncs them in one batch (FileSync.h).
+    explicit StagedFiles(const GameDir& root, SyncStep sync = {})
+        : m_root(root), m_sync(std::move(sync))
+    {}
     ~StagedFiles() { discard(); }
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
@@ -73,6 +80,9 @@ public:
     // and always finish.
     QStringList install(const std::function<bool()>& stop = {});
 
+    // Why the last install() failed: one line per failure, with its cause.
+    const QStringList& failureCauses() const { return m_causes; }
+
     // Removes every part file and the (still empty) folders made for them.
     void discard();
 
@@ -104,11 +114,14 @@ private:
                                        QString* error);
     void sweep(const GameDir& folder) const;
     QString relativeOf(const GameDir& folder) const;
-    bool writeJournal() const;
+    Result writeJournal() const;
+    QStringList syncParts(const QStringList& paths, const std::function<bool()>& stop) const;
     bool renameAll(QStringList& failed);
     void forget();
 
     const GameDir& m_root;
+    SyncStep m_sync;
+    QStringList m_causes;
     std::vector<Staged> m_parts;
     std::optional<Staged> m_manifest;
     QHash<QString, size_t> m_byTarget; // where each target's part sits in m_parts

@@ -1,7 +1,6 @@
 #include "StaleLock.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -22,8 +21,8 @@ Clearing clearIfStale(QLockFile& lock, const GameDir& root, const QString& name,
     case GameDir::Kind::Missing:
         return Clearing::Cleared; // its holder just ended
     case GameDir::Kind::File: {
-        const QDateTime modified = QFileInfo(root.path() + u'/' + name).lastModified().toUTC();
-        if (qAbs(modified.msecsTo(QDateTime::currentDateTimeUtc())) < MinStaleAge.count())
+        const qint64 modifiedMs = root.statOf(name).modifiedMs;
+        if (qAbs(QDateTime::currentMSecsSinceEpoch() - modifiedMs) < MinStaleAge.count())
             return Clearing::Held;
         // Removed only when no program holds its native lock.
         if (!lock.removeStaleLockFile())
@@ -55,8 +54,14 @@ Taken take(QLockFile& lock, const GameDir& root, const QString& name, QString* n
 {
     if (lock.tryLock(0))
         return Taken::Yes;
-    if (lock.error() != QLockFile::LockFailedError)
-        return Taken::WithoutLock; // nothing can be written here: nothing to guard either
+    if (lock.error() != QLockFile::LockFailedError) {
+        // Nothing can be written here: nothing to guard either.
+        *note =
+            name + (lock.error() == QLockFile::PermissionError
+                        ? u": cannot be created (no permission); the run goes on without the lock"_s
+                        : u": cannot be created; the run goes on without the lock"_s);
+        return Taken::WithoutLock;
+    }
     switch (clearIfStale(lock, root, name, note)) {
     case Clearing::Cleared:
         return lock.tryLock(0) ? Taken::Yes : Taken::Waiting;

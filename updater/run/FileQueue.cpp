@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <climits>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -88,6 +89,7 @@ void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<Manife
             job.action = Job::Action::UpToDate;
         }
     }
+    planProgress();
     fillSlots();
     present();
 }
@@ -153,6 +155,7 @@ void FileQueue::fillSlots()
             if (m_firstFailure.isEmpty())
                 m_firstFailure = text;
             post(job, StatusField::Detail, text);
+            m_view.fileDone(int(index), false);
             continue;
         }
         ++m_inFlight;
@@ -205,6 +208,7 @@ void FileQueue::startAttempt(std::size_t index)
         const qint64 total = started.remote.FileSize.value_or(
             std::max<qint64>(started.transfer->head().resumedAt, 0) +
             started.transfer->head().declaredLength);
+        m_view.fileStarted(int(index), std::max<qint64>(started.transfer->head().resumedAt, 0));
         if (total >= RecordEarlyBytes && ResumeIndex::isUsableValidator(started.validator))
             recordResume(started);
     });
@@ -239,6 +243,8 @@ void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
             post(job, StatusField::Progress, text);
         });
     job.progress->advanceTo(received);
+    if (job.action == Job::Action::Download) // a single file is not part of the update's bytes
+        m_view.fileProgressed(int(index), received);
     present();
 }
 
@@ -318,6 +324,23 @@ void FileQueue::finishOne(Job& job, const transfer::Transfer& done)
     present();
 }
 
+// The files to fetch and, when the manifest sizes every one, their bytes.
+void FileQueue::planProgress()
+{
+    int files = 0;
+    std::optional<qint64> total = 0;
+    for (const Job& job : m_jobs) {
+        if (job.action != Job::Action::Download)
+            continue;
+        ++files;
+        if (total && job.remote.FileSize && *job.remote.FileSize <= LLONG_MAX - *total)
+            *total += *job.remote.FileSize;
+        else
+            total.reset();
+    }
+    m_view.filesPlanned(files, total);
+}
+
 void FileQueue::logAttempt(const Job& job, const transfer::Transfer& done)
 {
     if (!m_setup.log)
@@ -339,6 +362,7 @@ void FileQueue::finishJob(Job& job, bool ok, const QString& text)
     if (!ok && m_firstFailure.isEmpty())
         m_firstFailure = text;
     post(job, StatusField::Detail, text);
+    m_view.fileDone(int(&job - m_jobs.data()), ok);
     --m_inFlight;
     fillSlots();
     present();

@@ -89,6 +89,7 @@ signals:
 private:
     struct Job;
 
+    void planProgress();
     void fillSlots();
     void startAttempt(std::size_t index);
     void watch(std::size_t index);

@@ -125,15 +125,18 @@ void UpdateSession::filesFetched()
 // still hold those bytes.
 void UpdateSession::install(bool complete)
 {
-    if (complete)
+    if (complete) {
+        m_view.installStarted();
         enterStep(Step::Install);
+    }
     if (m_quit)
         return;
     const GameDir* folder = root();
     auto result = std::make_shared<InstallResult>(InstallResult::Installed);
     auto failed = std::make_shared<QStringList>();
+    auto causes = std::make_shared<QStringList>();
     onDisk(
-        [this, folder, complete, result, failed] {
+        [this, folder, complete, result, failed, causes] {
             if (m_resumes)
                 m_resumes->save();
             if (!complete)
@@ -149,9 +152,14 @@ void UpdateSession::install(bool complete)
                 return;
             }
             *failed = m_staged->install(m_disk.stopCheck());
+            *causes = m_staged->failureCauses();
             m_staged.reset();
         },
-        [this, complete, result, failed] { installed(complete, int(*result), *failed); });
+        [this, complete, result, failed, causes] {
+            for (const QString& cause : std::as_const(*causes))
+                m_log.add(u"install: "_s + cause);
+            installed(complete, int(*result), *failed);
+        });
 }
 
 void UpdateSession::installed(bool complete, int result, const QStringList& failed)
@@ -174,6 +182,7 @@ void UpdateSession::installed(bool complete, int result, const QStringList& fail
     m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
     m_view.setStatus(status);
     m_view.setDetail(QString());
+    m_view.updateFinished(true); // last: the final frame goes out with it
     deleteTempManifest();
     endRun(status);
     finish();

@@ -102,13 +102,13 @@ void UpdateSession::recoverInstall()
     const GameDir* folder = root();
     const QString updaterIni = gamePath(u"Updater.ini"_s);
     auto recovery = std::make_shared<installjournal::Recovery>(installjournal::Recovery::Nothing);
-    auto why = std::make_shared<QString>();
+    auto notes = std::make_shared<QStringList>();
     auto made = std::make_shared<bool>(false);
     onDisk(
-        [folder, updaterIni, recovery, why, made] {
+        [folder, updaterIni, recovery, notes, made] {
             if (!folder)
                 return;
-            *recovery = installjournal::recover(*folder, why.get());
+            *recovery = installjournal::recover(*folder, notes.get());
             // Part files of a run that was killed before it could install, but
             // for those kept to resume from.
             StagedFiles::sweepTree(*folder, ResumeIndex(*folder).parts());
@@ -118,9 +118,9 @@ void UpdateSession::recoverInstall()
                 *made = true;
             }
         },
-        [this, recovery, why, made] {
-            if (*recovery == installjournal::Recovery::Ignored)
-                m_log.add(u"install journal ignored: "_s + *why);
+        [this, recovery, notes, made] {
+            for (const QString& line : std::as_const(*notes))
+                m_log.add(line);
             afterRecovery(int(*recovery), *made);
         });
 }
@@ -129,13 +129,16 @@ void UpdateSession::afterRecovery(int recovery, bool madeUpdaterIni)
 {
     switch (installjournal::Recovery(recovery)) {
     case installjournal::Recovery::Nothing:
-    case installjournal::Recovery::Ignored:
+    case installjournal::Recovery::Ignored: // the notes say why
         break;
     case installjournal::Recovery::Completed:
         m_log.add(u"completed the install an earlier run left unfinished"_s);
         break;
     case installjournal::Recovery::RolledBack:
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
+        break;
+    case installjournal::Recovery::Incomplete:
+        m_log.add(u"could not complete an unfinished install; its journal is kept"_s);
         break;
     }
     if (madeUpdaterIni)
@@ -274,6 +277,7 @@ void UpdateSession::endWithoutInstalling(const QString& status)
         m_view.setVersion("Version "_L1 + m_state.LocalVersion);
     m_view.setDetail(m_firstFailure);
     m_view.setContinueEnabled(true);
+    m_view.updateFinished(false); // last: the final frame goes out with it
     deleteTempManifest();
     endRun(status);
     finish();
