@@ -66,10 +66,35 @@ bool syncDescriptor(int fd)
 }
 #endif
 
+#ifdef Q_OS_LINUX
+// Writes a large file out slice by slice, the next slice queued while the
+// previous one is waited for, asking `stop` in between: a whole-file flush
+// cannot be interrupted, a slice ends in a fraction of a second. The syncfs
+// that follows then has only the small files and metadata left.
+bool writeOutInSlices(int fd, const std::function<bool()>& stop)
+{
+    constexpr off_t Slice = 16 * 1024 * 1024;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || st.st_size <= 2 * Slice)
+        return true;
+    for (off_t at = 0; at < st.st_size; at += Slice) {
+        if (stop())
+            return false;
+        ::sync_file_range(fd, at, Slice, SYNC_FILE_RANGE_WRITE);
+        if (at >= Slice)
+            ::sync_file_range(fd, at - Slice, Slice, SYNC_FILE_RANGE_WAIT_BEFORE);
+    }
+    return true;
+}
+#endif
+
 } // namespace
 
-QStringList syncFiles(const QStringList& paths)
+QStringList syncFiles(const QStringList& paths, const std::function<bool()>& stop)
 {
+    // Once told to stop, stopped for good.
+    bool halted = false;
+    const std::function<bool()> stopped = [&] { return halted || (halted = stop && stop()); };
     QStringList failed;
 #if defined(Q_OS_LINUX)
     // One syncfs per file system waits for the disk once for the whole set; a
@@ -91,6 +116,10 @@ QStringList syncFiles(const QStringList& paths)
             failed.append(path);
             continue;
         }
+        if (stop && !writeOutInSlices(fd, stopped)) {
+            ::close(fd);
+            break;
+        }
         const auto known = std::find_if(systems.begin(), systems.end(), [&](const FileSystem& fs) {
             return fs.device == st.st_dev;
         });
@@ -102,6 +131,10 @@ QStringList syncFiles(const QStringList& paths)
         }
     }
     for (const FileSystem& fs : systems) {
+        if (stopped()) {
+            ::close(fs.fd);
+            continue;
+        }
         int result = -1;
         do {
             result = ::syncfs(fs.fd);
@@ -112,6 +145,8 @@ QStringList syncFiles(const QStringList& paths)
     }
 #else
     for (const QString& path : paths) {
+        if (stopped())
+            break;
 #ifdef Q_OS_WIN
         const bool ok = flushFile(winpath::longPath(path));
 #else
@@ -127,6 +162,8 @@ QStringList syncFiles(const QStringList& paths)
             failed.append(path);
     }
 #endif
+    if (stopped())
+        return paths;
     return failed;
 }
 

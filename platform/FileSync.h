@@ -7,11 +7,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace filesync {
 
 // Makes the data of every listed file durable. Returns the files that could
-// not be opened or synced; empty when all are on disk.
-QStringList syncFiles(const QStringList& paths);
+// not be opened or synced; empty when all are on disk. `stop` is asked
+// between files and between slices of large ones: once it says so, the rest
+// is left and every file counts as failed, so a long flush can be abandoned.
+QStringList syncFiles(const QStringList& paths, const std::function<bool()>& stop = {});
 
 // Makes the entries of every listed folder durable (files created in or
 // renamed into it). Returns the folders that failed. Windows journals these

@@ -1,5 +1,6 @@
 // qv_bench_driver download <url> <output-file>
-//     One transfer through DownloadFile, saved atomically. Prints
+//     One transfer through DownloadFile (the run's own download path, a
+//     queue of one), saved atomically. Prints
 //     "bytes=N seconds=S"; exit 0 on success.
 // qv_bench_driver update <game-folder>
 //     A full UpdateRun against the folder's Updater.ini. Prints "seconds=S";
@@ -82,9 +83,13 @@ int download(const QString& address, const QString& output)
     Inet inet;
     UpdateSession session(target.absolutePath(), inet, view);
     session.setBaseUrl(base.toString(QUrl::FullyEncoded));
+    QObject::connect(&session, &UpdateSession::finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit, Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
-    const bool ok = session.DownloadFile(remoteName, target.fileName());
+    session.DownloadFile(remoteName, target.fileName());
+    QCoreApplication::exec();
+    const bool ok = session.downloaded();
     const double seconds = timer.nsecsElapsed() / 1e9;
     print("bytes="_L1 + QString::number(ok ? QFileInfo(output).size() : 0) + " seconds="_L1 +
           QString::number(seconds, 'f', 3));
@@ -96,9 +101,12 @@ int update(const QString& folder)
     NullView view;
     Inet inet;
     UpdateSession session(QDir(folder).absolutePath(), inet, view);
+    QObject::connect(&session, &UpdateSession::finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit, Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
     session.UpdateRun();
+    QCoreApplication::exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     print("seconds="_L1 + QString::number(seconds, 'f', 3) + " status="_L1 + view.status);
     const bool done = view.status.startsWith("Updated To Version "_L1) ||

@@ -22,7 +22,5 @@ int main(int argc, char* argv[])
     UpdateSession run(QString::fromLocal8Bit(argv[1]), inet, window);
     QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
     run.UpdateRun();
-    if (run.quitRequested())
-        return 1;
     return app.exec();
 }

@@ -9,26 +9,36 @@
 //                painted and flushed to the screen
 //   final_text=  that status
 //   peak_rss_kib= the process's own peak resident set (VmHWM) at that moment
+//   max_stall_ms= the GUI thread's longest stall from the window's first
+//                expose to then: the most a 10 ms timer came late
 // then ends the program, at once or after --hold-ms milliseconds idle (the
 // idle window's CPU is the baseline of the stall benchmark). Exit status 0
 // for "updated" and "up to date", 3 for a failed run.
 //
+// With --exit-at-install it instead closes the window (as EXIT does) 100 ms
+// into the install step and prints exit_ns= at that moment, loop_end_ns= as
+// the event loop ends and run_gone_ns= once the run is gone; the script times
+// the program's end from the first.
+//
 // --trust-pem FILE trusts the certificate authorities in FILE besides the
 // system's (the benchmarks' own test authority; the program has no such way).
 //
-// Usage: bench_window_quorvane [--hold-ms N] [--trust-pem FILE] [Qt options]
+// Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [--trust-pem FILE] [Qt options]
 
 #include "Inet.h"
 #include "QuorvaneProgram.h"
 #include "StartupProbe.h"
 #include "StatusModel.h"
+#include "UpdateSession.h"
 #include "frmUpdate.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QLabel>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstring>
@@ -59,6 +69,43 @@ bool isFinal(const QString& text)
            text == "Could Not Get Update Information!"_L1;
 }
 
+// The GUI thread's longest stall once the window is on screen: how late a
+// 10 ms timer fires at worst. A thread that blocks on the disk or the network
+// shows here as a frame the window could not paint.
+class StallProbe : public QObject
+{
+public:
+    explicit StallProbe(QWidget& window) : QObject(&window), m_window(window)
+    {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        m_tick.setInterval(Interval);
+        connect(&m_tick, &QTimer::timeout, this, &StallProbe::tick);
+        m_tick.start();
+    }
+
+    double maxStallMs() const { return m_maxNs / 1e6; }
+
+private:
+    static constexpr int Interval = 10;
+
+    void tick()
+    {
+        if (!m_clock.isValid()) {
+            if (m_window.windowHandle() && m_window.windowHandle()->isExposed())
+                m_clock.start();
+            return;
+        }
+        const qint64 late = m_clock.nsecsElapsed() - qint64(Interval) * 1000000;
+        m_clock.restart();
+        m_maxNs = std::max(m_maxNs, late);
+    }
+
+    QWidget& m_window;
+    QTimer m_tick;
+    QElapsedTimer m_clock;
+    qint64 m_maxNs = 0;
+};
+
 // Waits for the run's final L2 text, then for the status label's own paint
 // event showing it. Painting happens inside the window's backing-store sync,
 // which flushes (composes the web views and swaps) before control returns to
@@ -68,7 +115,8 @@ bool isFinal(const QString& text)
 class FinalWatcher : public QObject
 {
 public:
-    FinalWatcher(frmUpdate& window, int holdMs) : QObject(&window), m_holdMs(holdMs)
+    FinalWatcher(frmUpdate& window, int holdMs)
+        : QObject(&window), m_stall(new StallProbe(window)), m_holdMs(holdMs)
     {
         m_label = window.findChild<QLabel*>(u"L2"_s);
         if (m_label)
@@ -94,8 +142,9 @@ protected:
 private:
     void report()
     {
-        std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\n", StartupProbe::nowNs(),
-                    m_final.toUtf8().constData(), peakRssKib());
+        std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\nmax_stall_ms=%.1f\n",
+                    StartupProbe::nowNs(), m_final.toUtf8().constData(), peakRssKib(),
+                    m_stall->maxStallMs());
         std::fflush(stdout);
         const int code =
             m_final.startsWith("Updated"_L1) || m_final.startsWith("You Have"_L1) ? 0 : 3;
@@ -104,6 +153,7 @@ private:
     }
 
     QLabel* m_label = nullptr;
+    StallProbe* m_stall; // a child of the window
     QString m_final;
     int m_holdMs;
     bool m_done = false;
@@ -114,9 +164,17 @@ private:
 int main(int argc, char* argv[])
 {
     int holdMs = 0;
+    bool exitAtInstall = false;
     QByteArray trusted;
     std::vector<char*> args(argv, argv + argc);
-    while (args.size() >= 3) {
+    while (args.size() >= 2) {
+        if (std::strcmp(args[1], "--exit-at-install") == 0) {
+            exitAtInstall = true;
+            args.erase(args.begin() + 1);
+            continue;
+        }
+        if (args.size() < 3)
+            break;
         if (std::strcmp(args[1], "--hold-ms") == 0) {
             holdMs = std::stoi(args[2]);
         } else if (std::strcmp(args[1], "--trust-pem") == 0) {
@@ -133,9 +191,29 @@ int main(int argc, char* argv[])
     args.push_back(nullptr);
     return runQuorvane(
         count, args.data(),
-        [holdMs](frmUpdate& window, UpdateSession&) {
+        [=](frmUpdate& window, UpdateSession& run) {
             new StartupProbe(window, StartupProbe::Then::Continue);
-            new FinalWatcher(window, holdMs);
+            if (!exitAtInstall) {
+                new FinalWatcher(window, holdMs);
+                return;
+            }
+            // Where the time to the program's end goes: the event loop's end, the
+            // run's end (its disk thread included), then the rest of the exit.
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                             [] { std::printf("loop_end_ns=%lld\n", StartupProbe::nowNs()); });
+            QObject::connect(&run, &QObject::destroyed, [] {
+                std::printf("run_gone_ns=%lld\n", StartupProbe::nowNs());
+                std::fflush(stdout);
+            });
+            QObject::connect(&run, &UpdateSession::stepStarted, &window, [&window](auto step) {
+                if (step != UpdateSession::Step::Install)
+                    return;
+                QTimer::singleShot(100, &window, [&window] {
+                    std::printf("exit_ns=%lld\n", StartupProbe::nowNs());
+                    std::fflush(stdout);
+                    window.close(); // what EXIT does
+                });
+            });
         },
         [trusted](Inet& inet) { inet.trustExtraCertificates(trusted); });
 }

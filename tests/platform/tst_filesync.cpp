@@ -37,6 +37,9 @@ void TestFileSync::filesSyncedOrReported()
     QCOMPARE(filesync::syncFiles(paths), QStringList());
     QCOMPARE(filesync::syncFiles({paths.at(0), missing, paths.at(2)}), QStringList{missing});
     QCOMPARE(filesync::syncFiles({}), QStringList());
+    // Told to stop, it leaves the rest and counts every file as not synced.
+    QCOMPARE(filesync::syncFiles(paths, [] { return true; }), paths);
+    QCOMPARE(filesync::syncFiles(paths, [] { return false; }), QStringList());
     for (int i = 0; i < 3; ++i) {
         QFile f(paths.at(i));
         QVERIFY(f.open(QIODevice::ReadOnly));

@@ -16,6 +16,7 @@
 #include "UpdateSession.h"
 
 #include <QSaveFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -174,7 +175,9 @@ void tst_PublishEndToEnd::runUpdate()
     });
     limit.start(RunLimit);
     m_view->clear();
+    QSignalSpy ended(&session, &UpdateSession::finished);
     session.UpdateRun();
+    QVERIFY(!ended.isEmpty() || ended.wait(int(RunLimit.count()) + 5000));
     QVERIFY2(!overran, "the update run did not end in time; quit requested");
 }
 

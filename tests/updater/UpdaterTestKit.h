@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
@@ -62,7 +63,8 @@ struct Site
         QObject::connect(&limit, &QTimer::timeout, [this] {
             QTest::qFail("the update did not end within kit::SiteLimit; quit requested", __FILE__,
                          __LINE__);
-            session->requestQuit();
+            if (session)
+                session->requestQuit();
         });
         limit.start(SiteLimit);
     }
@@ -95,10 +97,28 @@ struct Site
     }
     void configure() { configure(siteUrl()); }
 
-    void run() { session->UpdateRun(); }
+    // Starts the run and waits, within a bound, for its end.
+    void run()
+    {
+        QSignalSpy ended(session.get(), &UpdateSession::finished);
+        session->UpdateRun();
+        waitForEnd(ended);
+    }
     bool download(const QString& remote, const QString& local, const QString& subFolder = {})
     {
-        return session->DownloadFile(remote, local, subFolder);
+        QSignalSpy ended(session.get(), &UpdateSession::finished);
+        session->DownloadFile(remote, local, subFolder);
+        return waitForEnd(ended) && session->downloaded();
+    }
+    // The session ended (finished() was emitted once) within SiteLimit and
+    // a little more: the limit's quit must end it too.
+    static bool waitForEnd(QSignalSpy& ended)
+    {
+        if (ended.isEmpty() && !ended.wait(int(SiteLimit.count()) + 5000)) {
+            QTest::qFail("the session never said it had finished", __FILE__, __LINE__);
+            return false;
+        }
+        return ended.size() == 1;
     }
     void quit() { session->requestQuit(); }
     bool quitRequested() const { return session->quitRequested(); }

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSslKey>
@@ -148,6 +149,7 @@ private slots:
     void unsafeNames();
     void quitAtEachWait_data();
     void quitAtEachWait();
+    void sessionEndsWithTheProgram();
     void killedRunEndsAllOldOrAllNew();
 };
 
@@ -354,6 +356,7 @@ void FaultSuite::quitAtEachWait_data()
     QTest::addColumn<CannedResponse>("response"); // given to that request
     QTest::addColumn<QString>("atViewCall");      // or: quit when the view gets this
     QTest::addColumn<bool>("tempIniLeft");
+    QTest::addColumn<int>("atStep"); // or: quit as this step of the run starts (-1: none)
 
     CannedResponse silent;
     silent.noAnswer = true;
@@ -364,15 +367,20 @@ void FaultSuite::quitAtEachWait_data()
     CannedResponse fileStall = CannedResponse::ok(kit::pattern(50000, 4));
     fileStall.stallAfter = 20000;
 
-    QTest::newRow("waiting for the manifest") << u"info.ini"_s << 1 << silent << QString() << false;
+    QTest::newRow("waiting for the manifest")
+        << u"info.ini"_s << 1 << silent << QString() << false << -1;
     QTest::newRow("manifest half received")
-        << u"info.ini"_s << 1 << manifestStall << QString() << false;
-    QTest::newRow("waiting for a game file") << u"a.dat"_s << 1 << silent << QString() << true;
-    QTest::newRow("game file half received") << u"a.dat"_s << 1 << fileStall << QString() << true;
+        << u"info.ini"_s << 1 << manifestStall << QString() << false << -1;
+    QTest::newRow("waiting for a game file")
+        << u"a.dat"_s << 1 << silent << QString() << true << -1;
+    QTest::newRow("game file half received")
+        << u"a.dat"_s << 1 << fileStall << QString() << true << -1;
     QTest::newRow("between two steps")
-        << QString() << 0 << CannedResponse() << u"L2=Checking File Versions..."_s << true;
+        << QString() << 0 << CannedResponse() << u"L2=Checking File Versions..."_s << true << -1;
     QTest::newRow("while the progress shows")
-        << QString() << 0 << CannedResponse() << u"Label4=40%"_s << true;
+        << QString() << 0 << CannedResponse() << u"Label4=40%"_s << true << -1;
+    QTest::newRow("as the install begins") << QString() << 0 << CannedResponse() << QString()
+                                           << true << int(UpdateSession::Step::Install);
 }
 
 void FaultSuite::quitAtEachWait()
@@ -382,11 +390,17 @@ void FaultSuite::quitAtEachWait()
     QFETCH(CannedResponse, response);
     QFETCH(QString, atViewCall);
     QFETCH(bool, tempIniLeft);
+    QFETCH(int, atStep);
     kit::Site site;
     install(site);
     Snapshot expected = site.game.snapshot();
     site.serve(u"info.ini"_s, RemoteManifest);
     site.serve(u"a.dat"_s, kit::pattern(2500, 8));
+    QElapsedTimer sinceQuit;
+    const auto quit = [&] {
+        sinceQuit.start();
+        site.quit();
+    };
 
     int seen = 0;
     site.server.setOnRequest([&](const testsupport::ReceivedRequest& request) {
@@ -394,17 +408,25 @@ void FaultSuite::quitAtEachWait()
             return;
         site.serve(path, response);
         // Arrives while the run waits for this transfer.
-        QTimer::singleShot(100, [&site] { site.quit(); });
+        QTimer::singleShot(100, quit);
     });
     if (!atViewCall.isEmpty()) {
         site.view.onCall = [&](const QString& entry) {
             if (entry == atViewCall)
-                site.quit();
+                quit();
         };
     }
+    QObject::connect(site.session.get(), &UpdateSession::stepStarted, [&](auto step) {
+        if (int(step) == atStep)
+            quit();
+    });
 
     site.run();
     QVERIFY(site.quitRequested());
+    // EXIT reaches whatever runs: the run has ended, its files as they were,
+    // within half a second.
+    QVERIFY(sinceQuit.isValid());
+    QVERIFY2(sinceQuit.elapsed() <= 500, qPrintable(QString::number(sinceQuit.elapsed())));
     const QStringList log = site.view.log();
     QCOMPARE(log.count(u"continue=on"_s), 0); // no later step ran
     QVERIFY(!site.view.values(StatusField::Status).contains(u"Updated To Version 1.1!"_s));
@@ -423,6 +445,32 @@ void FaultSuite::quitAtEachWait()
     const int requestsAtQuit = site.server.requests().size();
     QTest::qWait(50);
     QCOMPARE(site.server.requests().size(), requestsAtQuit);
+}
+
+// The program ends (its event loop returned) while a game file arrives: the
+// session goes with it at once, nothing is installed, and the folder is free
+// for the next run.
+void FaultSuite::sessionEndsWithTheProgram()
+{
+    kit::Site site;
+    install(site);
+    Snapshot expected = site.game.snapshot();
+    site.serve(u"info.ini"_s, RemoteManifest);
+    CannedResponse stall = CannedResponse::ok(kit::pattern(50000, 4));
+    stall.stallAfter = 20000;
+    site.serve(u"a.dat"_s, stall);
+    site.session->UpdateRun();
+    QTRY_COMPARE_WITH_TIMEOUT(site.requests(u"a.dat"_s), 1, 10000);
+    QTest::qWait(50);
+
+    QElapsedTimer ending;
+    ending.start();
+    site.session.reset();
+    QVERIFY2(ending.elapsed() <= 500, qPrintable(QString::number(ending.elapsed())));
+    expected.insert(u"temp.ini"_s, RemoteManifest);
+    QCOMPARE(site.game.snapshot(), expected);
+    QLockFile next(site.game.file(UpdateSession::LockName.toString()));
+    QVERIFY(next.tryLock(0));
 }
 
 // The update driver, killed (SIGKILL) at random moments of a run and started

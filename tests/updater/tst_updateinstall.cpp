@@ -3,6 +3,9 @@
 
 #include "UpdaterTestKit.h"
 
+#include "GameDir.h"
+#include "StagedFiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -93,6 +96,8 @@ class UpdateInstallTest : public QObject
     Q_OBJECT
 
 private slots:
+    void stoppedInstallTouchesNothing_data();
+    void stoppedInstallTouchesNothing();
     void completeRunPutsEveryFileInPlace();
     void partFilesSitBesideTheirTargets();
     void failureMidLoopInstallsNothing_data();
@@ -463,6 +468,63 @@ void UpdateInstallTest::linksNeverLeadOutside()
     }
     QVERIFY(partFiles(site).isEmpty());
 #endif
+}
+
+void UpdateInstallTest::stoppedInstallTouchesNothing_data()
+{
+    QTest::addColumn<int>("stopAtAsk"); // the ask that says stop; 0: never
+    QTest::newRow("never stopped") << 0;
+    for (int ask = 1; ask <= 3; ++ask)
+        QTest::newRow(qPrintable(u"stopped at ask %1"_s.arg(ask))) << ask;
+}
+
+// EXIT reaches the install step: until the journal is written every ask may
+// say stop, and then no target is touched and the parts are gone.
+void UpdateInstallTest::stoppedInstallTouchesNothing()
+{
+    QFETCH(int, stopAtAsk);
+    testsupport::ScratchFolder game;
+    game.write(u"data/a.dat"_s, "old a");
+    game.write(u"info.ini"_s, "old manifest");
+    const auto before = game.snapshot();
+    const std::optional<GameDir> root = GameDir::openRoot(game.path());
+    QVERIFY(root);
+    std::optional<StagedFiles> staged(std::in_place, *root);
+    QStringList created;
+    QString error;
+    StagedFiles::Part part = staged->createPart({u"data"_s}, u"a.dat"_s, &created, &error);
+    QVERIFY2(part.file, qPrintable(error));
+    QCOMPARE(part.file->write("new a"), 5);
+    staged->add(std::move(part), u"a.dat"_s, created);
+    QVERIFY(staged->stageManifest("new manifest"));
+
+    int asks = 0;
+    const QStringList failed = staged->install([&] { return ++asks == stopAtAsk; });
+    if (stopAtAsk == 0) {
+        QCOMPARE(failed, QStringList());
+        QCOMPARE(game.read(u"data/a.dat"_s), "new a"_ba);
+        QCOMPARE(game.read(u"info.ini"_s), "new manifest"_ba);
+        QVERIFY(asks >= 3); // every ask of the data rows was made
+    } else {
+        QVERIFY(!failed.isEmpty());
+        QCOMPARE(game.read(u"data/a.dat"_s), "old a"_ba);
+        QCOMPARE(game.read(u"info.ini"_s), "old manifest"_ba);
+        // Abandoned, the set leaves its large parts (here: over 4 bytes) for
+        // the next start's sweep and removes the rest.
+        staged->abandon(4);
+        staged.reset();
+        const auto after = game.snapshot();
+        QStringList extra;
+        for (auto it = after.cbegin(); it != after.cend(); ++it) {
+            if (!before.contains(it.key()))
+                extra.append(it.key());
+        }
+        QCOMPARE(extra.size(), 1);
+        QVERIFY(extra.first().startsWith(u"data/.qvpart-"_s));
+        QCOMPARE(after.value(extra.first()), "new a"_ba);
+        StagedFiles::sweepTree(*root, {});
+        QCOMPARE(game.snapshot(), before);
+    }
 }
 
 QTEST_GUILESS_MAIN(UpdateInstallTest)

@@ -145,9 +145,10 @@ Result StagedFiles::writeJournal() const
     return installjournal::write(m_root, entries);
 }
 
-QStringList StagedFiles::syncParts(const QStringList& paths) const
+QStringList StagedFiles::syncParts(const QStringList& paths,
+                                   const std::function<bool()>& stop) const
 {
-    return m_sync ? m_sync(paths) : filesync::syncFiles(paths);
+    return m_sync ? m_sync(paths) : filesync::syncFiles(paths, stop);
 }
 
 bool StagedFiles::renameAll(QStringList& failed)
@@ -180,16 +181,20 @@ bool StagedFiles::renameAll(QStringList& failed)
     return failed.isEmpty();
 }
 
-QStringList StagedFiles::install()
+QStringList StagedFiles::install(const std::function<bool()>& stop)
 {
     QStringList paths;
     for (const Staged& part : m_parts)
         paths.append(part.folder->path() + u'/' + part.name);
     if (m_manifest)
         paths.append(m_manifest->folder->path() + u'/' + m_manifest->name);
+    // Once told to stop, stopped for good.
+    bool halted = false;
+    const std::function<bool()> stopNow = [&] { return halted || (halted = stop && stop()); };
     m_causes.clear();
     QStringList failed;
-    if (const QStringList unsynced = syncParts(paths); !unsynced.isEmpty()) {
+    if (const QStringList unsynced = syncParts(paths, stop ? stopNow : std::function<bool()>());
+        !unsynced.isEmpty()) {
         failed.append(u"the downloaded files"_s);
         m_causes.append(u"could not sync "_s + unsynced.join(u", "_s));
     }
@@ -199,6 +204,9 @@ QStringList StagedFiles::install()
             m_causes.append(u"a folder stands where %1 belongs"_s.arg(part.localName));
         }
     }
+    const bool stopped = stopNow();
+    if (failed.isEmpty() && stopped)
+        failed.append(u"the downloaded files"_s);
     if (failed.isEmpty()) {
         if (const Result journal = writeJournal(); !journal) {
             failed.append(installjournal::FileName.toString());
@@ -206,7 +214,8 @@ QStringList StagedFiles::install()
         }
     }
     if (!failed.isEmpty()) {
-        discard();
+        if (!stopped)
+            discard();
         return failed;
     }
     // The manifest says the set is installed: only when all of it is.
@@ -244,6 +253,12 @@ void StagedFiles::removeFolders(const GameDir& root, const QStringList& created)
         if (auto parent = root.openSub(segments, false))
             parent->removeEmptyFolder(last); // only when empty: something may have moved in
     }
+}
+
+void StagedFiles::abandon(qint64 largerThan)
+{
+    std::erase_if(m_parts, [&](const Staged& part) { return part.size > largerThan; });
+    discard();
 }
 
 void StagedFiles::discard()

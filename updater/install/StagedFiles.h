@@ -74,13 +74,22 @@ public:
     // and renames each part over its target, the manifest last. Returns the
     // local names that could not be written; when the set cannot be made
     // durable, or a folder has taken a target's place, no target is touched.
-    QStringList install();
+    // `stop` (the player quit) is asked until the journal is written: then
+    // no target is touched and the parts stay in the set for its owner to
+    // remove or abandon. Once the journal is written the renames are quick
+    // and always finish.
+    QStringList install(const std::function<bool()>& stop = {});
 
     // Why the last install() failed: one line per failure, with its cause.
     const QStringList& failureCauses() const { return m_causes; }
 
     // Removes every part file and the (still empty) folders made for them.
     void discard();
+
+    // As discard(), but part files larger than `largerThan` are only
+    // forgotten: removing a large file can take a second, and the next start
+    // sweeps part files before anything else.
+    void abandon(qint64 largerThan);
 
     // Removes every part file below `root` that is not in `spare` ("folder/name"):
     // what a killed run left. Folders that are links are not entered.
@@ -106,7 +115,7 @@ private:
     void sweep(const GameDir& folder) const;
     QString relativeOf(const GameDir& folder) const;
     Result writeJournal() const;
-    QStringList syncParts(const QStringList& paths) const;
+    QStringList syncParts(const QStringList& paths, const std::function<bool()>& stop) const;
     bool renameAll(QStringList& failed);
     void forget();
 

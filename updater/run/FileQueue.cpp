@@ -53,8 +53,8 @@ bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry)
 
 } // namespace
 
-FileQueue::FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup)
-    : m_inet(inet), m_view(view), m_staged(staged), m_setup(std::move(setup))
+FileQueue::FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent)
+    : QObject(parent), m_inet(inet), m_view(view), m_setup(std::move(setup))
 {}
 
 FileQueue::~FileQueue()
@@ -62,10 +62,8 @@ FileQueue::~FileQueue()
     cancel();
 }
 
-bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local,
-                    std::int32_t& downloadCounter)
+void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local)
 {
-    m_counter = &downloadCounter;
     m_inet.setConnections(m_setup.connections);
     m_jobs.resize(std::size_t(remote.size()));
     for (qsizetype n = 0; n < remote.size(); ++n) {
@@ -94,14 +92,31 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
     planProgress();
     fillSlots();
     present();
-    if (!m_cancelled && m_cursor < m_jobs.size())
-        m_loop.exec();
-    if (m_cancelled)
-        return false;
-    bool complete = true;
-    for (const Job& job : m_jobs)
-        complete = complete && job.ok;
-    return complete;
+}
+
+void FileQueue::startOne(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+                         bool showProgress)
+{
+    Job& job = m_jobs.emplace_back();
+    job.action = Job::Action::Single;
+    job.remote.FileName = remoteName;
+    job.url = QUrl(m_setup.baseUrl + QString::fromLatin1(updaterules::encodeRemoteName(remoteName)),
+                   QUrl::TolerantMode);
+    job.single = &sink;
+    job.sizeLimit = sizeLimit;
+    job.showProgress = showProgress;
+    fillSlots();
+    present();
+}
+
+bool FileQueue::complete() const
+{
+    return std::all_of(m_jobs.cbegin(), m_jobs.cend(), [](const Job& job) { return job.ok; });
+}
+
+transfer::Outcome FileQueue::outcomeOfOne() const
+{
+    return m_jobs.empty() ? transfer::Outcome::Running : m_jobs.front().outcome;
 }
 
 void FileQueue::cancel()
@@ -120,7 +135,6 @@ void FileQueue::cancel()
             m_setup.resumes->put(*job.resume);
         job.sink.reset();
     }
-    m_loop.exit();
 }
 
 void FileQueue::fillSlots()
@@ -129,7 +143,7 @@ void FileQueue::fillSlots()
     while (!m_cancelled && m_inFlight < Inet::MaxInFlight && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
         Job& job = m_jobs[index];
-        if (job.action != Job::Action::Download)
+        if (job.action != Job::Action::Download && job.action != Job::Action::Single)
             continue;
         if (!job.remote.BadCheck.isEmpty()) {
             // Never fetched unchecked: a damaged check fails the file.
@@ -154,13 +168,21 @@ void FileQueue::startAttempt(std::size_t index)
     Job& job = m_jobs[index];
     ++job.attempts;
     job.clock.start();
+    job.progress.reset();
+    if (job.action == Job::Action::Single) {
+        transfer::Validators checks;
+        if (job.sizeLimit >= 0)
+            checks.push_back(std::make_unique<transfer::SizeLimit>(job.sizeLimit));
+        job.transfer = m_inet.start(job.url, *job.single, std::move(checks));
+        watch(index);
+        return;
+    }
     QStringList folders = updaterules::pathSegments(job.remote.FilePath);
     QStringList nameParts = updaterules::pathSegments(job.remote.FileName);
     const QString fileName = nameParts.takeLast();
     folders.append(nameParts);
-    job.sink =
-        std::make_unique<PartSink>(m_staged, *m_setup.root, folders, fileName, job.remote.FileName);
-    job.progress.reset();
+    job.sink = std::make_unique<PartSink>(*m_setup.staged, *m_setup.root, folders, fileName,
+                                          job.remote.FileName);
     qint64 rangeFrom = -1;
     QByteArray ifRange;
     if (job.resume) {
@@ -190,22 +212,39 @@ void FileQueue::startAttempt(std::size_t index)
         if (total >= RecordEarlyBytes && ResumeIndex::isUsableValidator(started.validator))
             recordResume(started);
     });
+    watch(index);
+}
+
+void FileQueue::watch(std::size_t index)
+{
+    transfer::Transfer* current = m_jobs[index].transfer.get();
     connect(
-        job.transfer.get(), &transfer::Transfer::progressed, this,
+        current, &transfer::Transfer::progressed, this,
         [this, index](qint64 received, qint64 declared) { onProgress(index, received, declared); });
-    connect(job.transfer.get(), &transfer::Transfer::finished, this,
-            [this, index] { onFinished(index); });
+    connect(current, &transfer::Transfer::finished, this, [this, index] { onFinished(index); });
+    // A transfer that ended while it was being started gets its end all the same.
+    if (current->isFinished())
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, current] {
+                if (m_jobs[index].transfer.get() == current)
+                    onFinished(index);
+            },
+            Qt::QueuedConnection);
 }
 
 void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
 {
     Job& job = m_jobs[index];
+    if (!job.showProgress)
+        return;
     if (!job.progress)
         job.progress.emplace(declared, [this, &job](const QString& text) {
             post(job, StatusField::Progress, text);
         });
     job.progress->advanceTo(received);
-    m_view.fileProgressed(int(index), received);
+    if (job.action == Job::Action::Download) // a single file is not part of the update's bytes
+        m_view.fileProgressed(int(index), received);
     present();
 }
 
@@ -217,6 +256,10 @@ void FileQueue::onFinished(std::size_t index)
     // Deleted later: this runs inside the transfer's own signal.
     transfer::Transfer* done = job.transfer.release();
     done->deleteLater();
+    if (job.action == Job::Action::Single) {
+        finishOne(job, *done);
+        return;
+    }
     const QString& name = job.remote.FileName;
     logAttempt(job, *done);
 
@@ -264,6 +307,23 @@ void FileQueue::onFinished(std::size_t index)
               (notWritten ? "Could Not Write "_L1 : "Failed To Download "_L1) + name + u'!');
 }
 
+void FileQueue::finishOne(Job& job, const transfer::Transfer& done)
+{
+    if (m_setup.log)
+        m_setup.log(u"%1: HTTP %2, %3 bytes, %4"_s.arg(job.remote.FileName)
+                        .arg(done.status())
+                        .arg(done.received())
+                        .arg(done.outcome() == transfer::Outcome::Complete ? u"complete"_s
+                                                                           : done.failure()));
+    job.outcome = done.outcome();
+    job.ok = job.outcome == transfer::Outcome::Complete;
+    if (job.ok && job.progress)
+        job.progress->advanceTo(done.received());
+    job.done = true;
+    --m_inFlight;
+    present();
+}
+
 // The files to fetch and, when the manifest sizes every one, their bytes.
 void FileQueue::planProgress()
 {
@@ -306,88 +366,4 @@ void FileQueue::finishJob(Job& job, bool ok, const QString& text)
     --m_inFlight;
     fillSlots();
     present();
-}
-
-void FileQueue::post(Job& job, StatusField field, const QString& text)
-{
-    job.pending.emplace_back(field, text);
-}
-
-void FileQueue::present()
-{
-    if (m_presenting)
-        return;
-    m_presenting = true;
-    while (!m_cancelled && m_cursor < m_jobs.size()) {
-        Job& job = m_jobs[m_cursor];
-        if (!job.introduced) {
-            job.introduced = true;
-            introduce(job);
-        }
-        // Showing a text may let the player quit, which clears the list.
-        for (std::size_t i = 0; i < job.pending.size() && !m_cancelled; ++i)
-            show(job.pending[i].first, job.pending[i].second);
-        job.pending.clear();
-        if (!job.done)
-            break;
-        ++m_cursor;
-    }
-    m_presenting = false;
-    if (!m_cancelled && m_cursor == m_jobs.size())
-        m_loop.exit();
-}
-
-void FileQueue::introduce(Job& job)
-{
-    show(StatusField::Detail, u"Checking Files..."_s);
-    const auto counterText = [&]() -> QString {
-        return "Downloading File "_L1 + QString::number(*m_counter) + " Of "_L1 +
-               QString::number(m_setup.pendingTotal);
-    };
-    switch (job.action) {
-    case Job::Action::None:
-        break;
-    case Job::Action::Unsafe: {
-        const QString text = "Skipped Unsafe File "_L1 + job.remote.FileName + u'!';
-        if (m_firstFailure.isEmpty())
-            m_firstFailure = text;
-        show(StatusField::Detail, text);
-        break;
-    }
-    case Job::Action::UpToDate:
-        show(StatusField::Status, u"File Already Up To Date!"_s);
-        break;
-    case Job::Action::Download:
-        ++*m_counter;
-        if (!hasName(job.local)) {
-            show(StatusField::Status, "Downloading "_L1 + job.remote.FileName + "..."_L1);
-            show(StatusField::Detail, counterText());
-        } else {
-            show(StatusField::Detail, counterText());
-            show(StatusField::Status, "Updating "_L1 + job.local.FileName + " From Version "_L1 +
-                                          job.local.FileVersion + " To "_L1 +
-                                          job.remote.FileVersion + "..."_L1);
-        }
-        break;
-    }
-}
-
-void FileQueue::show(StatusField field, const QString& text)
-{
-    if (m_cancelled)
-        return;
-    switch (field) {
-    case StatusField::Status:
-        m_view.setStatus(text);
-        break;
-    case StatusField::Detail:
-        m_view.setDetail(text);
-        break;
-    case StatusField::Version:
-        m_view.setVersion(text);
-        break;
-    case StatusField::Progress:
-        m_view.setProgress(text);
-        break;
-    }
 }

@@ -3,13 +3,14 @@
 // The game files of one run, fetched up to N at a time over the one transfer
 // layer, while what the player sees keeps manifest order: the texts and the
 // percentage always follow the earliest unfinished entry, so the sequence of
-// texts is the one a one-at-a-time walk would show.
+// texts is the one a one-at-a-time walk would show. A single file (the
+// manifest, its signature, one download of a tool) is a queue of one: the
+// same transfers, checks and log, without the walk's texts.
 
 #include "ManifestEntry.h"
 #include "Transfer.h"
 #include "UpdateView.h"
 
-#include <QEventLoop>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -36,6 +37,7 @@ public:
     struct Setup
     {
         const GameDir* root = nullptr; // the game folder
+        StagedFiles* staged = nullptr; // where the walk's files go
         QString baseUrl;
         int connections = 4;
         std::int32_t pendingTotal = 0;
@@ -45,14 +47,24 @@ public:
         ResumeIndex* resumes = nullptr;
     };
 
-    FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup);
+    FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent = nullptr);
     ~FileQueue() override;
 
-    // Walks `remote` (paired with `local`), returning once every entry is done
-    // or the queue was cancelled. True when every file that needed fetching
-    // arrived and none was unsafe. `downloadCounter` counts as texts show.
-    bool run(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local,
-             std::int32_t& downloadCounter);
+    // Starts the walk of `remote` (paired with `local`); finished() follows
+    // once every entry is done.
+    void start(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local);
+    // Starts one file, base address + `remoteName`, into `sink`, which must
+    // outlive the queue. At most `sizeLimit` bytes when that is not negative;
+    // its progress shows only with `showProgress`. No retries.
+    void startOne(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+                  bool showProgress);
+
+    // After finished(): every file that needed fetching arrived and none was
+    // unsafe (a walk), or how the one file ended.
+    bool complete() const;
+    transfer::Outcome outcomeOfOne() const;
+    // Files the walk has announced ("Downloading File N Of M").
+    std::int32_t downloadCounter() const { return m_counter; }
 
     // Parts smaller than this start over rather than continue.
     static constexpr qint64 MinResumeBytes = 64 * 1024;
@@ -64,11 +76,15 @@ public:
     // (target, address, size and hash; no part yet).
     static ResumeRecord resumeKey(const ManifestEntry& entry, const QString& baseUrl);
 
-    // Stops every transfer; run() returns false at once.
+    // Stops every transfer; finished() is not emitted after it.
     void cancel();
 
     // The first failure text of the walk ("Failed To Download X!"...), if any.
     const QString& firstFailure() const { return m_firstFailure; }
+
+signals:
+    // Every entry is done; emitted once, never after cancel().
+    void finished();
 
 private:
     struct Job;
@@ -76,6 +92,8 @@ private:
     void planProgress();
     void fillSlots();
     void startAttempt(std::size_t index);
+    void watch(std::size_t index);
+    void finishOne(Job& job, const transfer::Transfer& done);
     void onProgress(std::size_t index, qint64 received, qint64 declared);
     void onFinished(std::size_t index);
     void finishJob(Job& job, bool ok, const QString& text);
@@ -90,15 +108,14 @@ private:
 
     Inet& m_inet;
     UpdateView& m_view;
-    StagedFiles& m_staged;
     Setup m_setup;
     std::vector<Job> m_jobs;
     std::size_t m_cursor = 0; // earliest job not yet fully shown
     std::size_t m_next = 0;   // next job to consider starting
     int m_inFlight = 0;
-    std::int32_t* m_counter = nullptr;
+    std::int32_t m_counter = 0;
     bool m_cancelled = false;
     bool m_presenting = false;
+    bool m_ended = false;
     QString m_firstFailure;
-    QEventLoop m_loop;
 };

@@ -26,6 +26,7 @@ struct FileQueue::Job
         Download, // new or newer
         UpToDate,
         Unsafe,
+        Single, // one file on its own, into a sink of the caller's
     };
     ManifestEntry remote;
     ManifestEntry local;
@@ -37,6 +38,10 @@ struct FileQueue::Job
     QByteArray validator;               // the server's, from the current attempt
     QElapsedTimer clock;                // of the current attempt
     std::unique_ptr<PartSink> sink;
+    transfer::BodySink* single = nullptr; // a Single's sink
+    qint64 sizeLimit = -1;                // a Single's cap
+    bool showProgress = true;
+    transfer::Outcome outcome = transfer::Outcome::Running;
     std::unique_ptr<transfer::Transfer> transfer;
     std::unique_ptr<QTimer> retry;
     std::optional<Progress> progress;

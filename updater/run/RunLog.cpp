@@ -59,7 +59,15 @@ QByteArray RunLog::appended(QByteArray existing, const QByteArray& lines, qint64
 
 bool RunLog::flush(const GameDir& gameFolder)
 {
-    if (m_pending.isEmpty())
+    if (!writeTo(gameFolder, m_pending))
+        return false;
+    m_pending.clear();
+    return true;
+}
+
+bool RunLog::writeTo(const GameDir& gameFolder, const QByteArray& lines)
+{
+    if (lines.isEmpty())
         return true;
     const QString name = FileName.toString();
     QByteArray existing;
@@ -72,8 +80,5 @@ bool RunLog::flush(const GameDir& gameFolder)
     default:
         return false; // never written through a link or into something else
     }
-    if (!gameFolder.writeFileAtomically(name, appended(std::move(existing), m_pending, MaxBytes)))
-        return false;
-    m_pending.clear();
-    return true;
+    return gameFolder.writeFileAtomically(name, appended(std::move(existing), lines, MaxBytes));
 }

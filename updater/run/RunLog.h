@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
+
 class GameDir;
 #include <QStringList>
 
@@ -34,6 +36,12 @@ public:
     // Appends what was added since the last flush to the log in `gameFolder`;
     // false when it could not.
     bool flush(const GameDir& gameFolder);
+
+    // What was added since the last flush or take, for writeTo on another
+    // thread; the log forgets it.
+    QByteArray takePending() { return std::exchange(m_pending, {}); }
+    // Appends `lines` to the log in `gameFolder`; false when it could not.
+    static bool writeTo(const GameDir& gameFolder, const QByteArray& lines);
 
     // `existing` with `lines` appended, its oldest half dropped (at a line
     // boundary) as often as needed to stay under `limit` bytes.

@@ -4,20 +4,15 @@
 #include "GameFolder.h"
 #include "Inet.h"
 #include "Manifest.h"
+#include "MemorySink.h"
 #include "PartSink.h"
-#include "Progress.h"
 #include "ResumeIndex.h"
 #include "RunLog.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
-#include "modINI.h"
 
-#include <QEventLoop>
-#include <QFile>
 #include <QLockFile>
-#include <QSaveFile>
-#include <QUrl>
 
 #include <limits>
 
@@ -25,9 +20,23 @@ using namespace Qt::StringLiterals;
 
 UpdateSession::UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent)
     : QObject(parent), m_gameFolder(std::move(gameFolder)), m_inet(inet), m_view(view), m_log()
-{}
+{
+    connect(&m_lockPoll, &QTimer::timeout, this, &UpdateSession::pollLock);
+}
 
-UpdateSession::~UpdateSession() = default;
+// The program ends: whatever runs stops, and what the disk thread was given
+// is done before the objects it uses go.
+UpdateSession::~UpdateSession()
+{
+    m_disk.requestStop();
+    m_disk.waitForTasks(); // a task under way uses the members finish() hands over
+    if (m_queue) {
+        m_queue->cancel();
+        m_queue.reset();
+    }
+    finish();
+    m_disk.waitForTasks();
+}
 
 const GameDir* UpdateSession::root()
 {
@@ -58,91 +67,149 @@ int UpdateSession::connectionsFrom(const QString& text)
     return ok && digitsOnly && value >= 1 && value <= MaxConnections ? value : DefaultConnections;
 }
 
+void UpdateSession::enterStep(Step step)
+{
+    emit stepStarted(step);
+}
+
 void UpdateSession::requestQuit()
 {
     m_quit = true;
-    if (m_waiting)
-        m_waiting->quit();
-    if (m_current)
-        m_current->cancel();
+    m_disk.requestStop();
+    if (m_mode == Mode::Idle)
+        return;
+    m_lockPoll.stop();
     if (m_queue)
         m_queue->cancel();
+    // A task on the disk thread ends the run when it comes back.
+    if (!m_disk.busy())
+        finish();
 }
 
-// One transfer of BaseUrl + remoteName into `sink`, waited for while the
-// window stays live. Returns the outcome as an int of transfer::Outcome.
-int UpdateSession::fetch(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
-                         bool showProgress)
+void UpdateSession::onDisk(std::function<void()> work, std::function<void()> then)
 {
-    transfer::Validators checks;
-    if (sizeLimit >= 0)
-        checks.push_back(std::make_unique<transfer::SizeLimit>(sizeLimit));
-    const QUrl url(m_state.BaseUrl + QString::fromLatin1(updaterules::encodeRemoteName(remoteName)),
-                   QUrl::TolerantMode);
-    std::unique_ptr<transfer::Transfer> transfer = m_inet.start(url, sink, std::move(checks));
-    m_current = transfer.get();
-    std::optional<Progress> progress;
-    connect(transfer.get(), &transfer::Transfer::progressed, this,
-            [&](qint64 received, qint64 declared) {
-                if (!showProgress)
-                    return;
-                if (!progress)
-                    progress.emplace(declared, [this](const QString& t) { m_view.setProgress(t); });
-                progress->advanceTo(received);
-            });
-    QEventLoop loop;
-    connect(transfer.get(), &transfer::Transfer::finished, &loop, &QEventLoop::quit);
-    if (!transfer->isFinished())
-        loop.exec();
-    m_current = nullptr;
-    if (transfer->outcome() == transfer::Outcome::Complete && progress)
-        progress->advanceTo(transfer->received());
-    m_log.add(u"%1: HTTP %2, %3 bytes, %4"_s.arg(remoteName)
-                  .arg(transfer->status())
-                  .arg(transfer->received())
-                  .arg(transfer->outcome() == transfer::Outcome::Complete ? u"complete"_s
-                                                                          : transfer->failure()));
-    return int(transfer->outcome());
+    m_disk.post(std::move(work), [this, then = std::move(then)] {
+        if (m_quit)
+            finish();
+        else if (m_mode != Mode::Idle)
+            then();
+    });
 }
 
-bool UpdateSession::DownloadFile(const QString& remoteName, const QString& localName,
+// However the run ends (a quit included): staged parts go (those kept to
+// resume from stay, with their records), the log is written, and then the
+// folder is free for the next run.
+void UpdateSession::finish()
+{
+    if (m_mode == Mode::Idle)
+        return;
+    const Mode mode = std::exchange(m_mode, Mode::Idle);
+    m_lockPoll.stop();
+    if (m_queue)
+        m_queue->cancel(); // inert from here; replaced or destroyed later
+    const GameDir* folder = m_root ? &*m_root : nullptr;
+    const QByteArray lines = mode == Mode::Run ? m_log.takePending() : QByteArray();
+    const bool dropTemp = std::exchange(m_dropTempManifest, false);
+    const bool quit = m_quit;
+    std::shared_ptr<PartSink> single(m_single.release());
+    std::shared_ptr<StagedFiles> staged(m_staged.release());
+    std::shared_ptr<ResumeIndex> resumes(m_resumes.release());
+    m_disk.post(
+        [=]() mutable {
+            single.reset();     // before the set it belongs to
+            if (staged && quit) // the program is ending: large parts are the next start's
+                staged->abandon(LeftForNextStart);
+            staged.reset();
+            if (resumes)
+                resumes->save();
+            if (folder && dropTemp && folder->kindOf(u"temp.ini"_s) == GameDir::Kind::File)
+                folder->removeFile(u"temp.ini"_s);
+            if (folder)
+                RunLog::writeTo(*folder, lines);
+        },
+        [this] {
+            m_lock.reset();
+            emit finished();
+        });
+}
+
+std::unique_ptr<FileQueue> UpdateSession::makeQueue(std::int32_t pendingTotal)
+{
+    FileQueue::Setup setup{root(),          m_staged.get(),
+                           m_state.BaseUrl, m_state.Connections,
+                           pendingTotal,    [this](const QString& line) { m_log.add(line); },
+                           m_resumes.get()};
+    return std::make_unique<FileQueue>(m_inet, m_view, std::move(setup));
+}
+
+// A single file is a queue of one.
+void UpdateSession::fetchOne(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+                             bool showProgress, std::function<void(transfer::Outcome)> then)
+{
+    m_queue = makeQueue(0);
+    connect(
+        m_queue.get(), &FileQueue::finished, this,
+        [this, then = std::move(then)] {
+            if (m_mode == Mode::Idle || m_quit)
+                return;
+            const auto next = then; // the queue may be replaced by what follows
+            next(m_queue->outcomeOfOne());
+        },
+        Qt::QueuedConnection);
+    m_queue->startOne(remoteName, sink, sizeLimit, showProgress);
+}
+
+void UpdateSession::DownloadFile(const QString& remoteName, const QString& localName,
                                  const QString& subFolder)
 {
+    if (m_mode != Mode::Idle)
+        return;
+    m_mode = Mode::Download;
+    m_downloaded = false;
+    m_queue.reset();
     if (localName.trimmed().isEmpty() || m_quit)
-        return false;
+        return endDownload(false, QString());
     QString folder = subFolder.trimmed();
     if (!folder.isEmpty() && updaterules::isSeparator(folder.front()))
         folder.remove(0, 1);
     if (!folder.isEmpty() && updaterules::isSeparator(folder.back()))
         folder.chop(1);
-    if (updaterules::isUnsafeEntry(folder, localName)) {
-        m_view.setDetail("Skipped Unsafe File "_L1 + remoteName + u'!');
-        return false;
-    }
+    if (updaterules::isUnsafeEntry(folder, localName))
+        return endDownload(false, "Skipped Unsafe File "_L1 + remoteName + u'!');
     QStringList folders = updaterules::pathSegments(folder);
     QStringList nameParts = updaterules::pathSegments(localName);
     const QString fileName = nameParts.takeLast();
     folders.append(nameParts);
 
-    if (!root()) {
-        m_view.setDetail("Could Not Write "_L1 + localName + u'!');
-        return false;
-    }
-    StagedFiles staged(*root());
-    PartSink sink(staged, *root(), folders, fileName, localName);
-    const auto outcome = transfer::Outcome(fetch(remoteName, sink, -1, true));
-    if (m_quit || outcome == transfer::Outcome::Cancelled)
-        return false;
-    if (outcome == transfer::Outcome::Complete && sink.commit() && staged.install().isEmpty()) {
-        m_view.setDetail("Downloaded "_L1 + remoteName + u'!');
-        return true;
-    }
-    if (outcome == transfer::Outcome::Complete || outcome == transfer::Outcome::WriteFailed) {
-        m_view.setDetail("Could Not Write "_L1 + localName + u'!');
-        return false;
-    }
-    m_view.setDetail("Failed To Download "_L1 + remoteName + u'!');
-    return false;
+    if (!root())
+        return endDownload(false, "Could Not Write "_L1 + localName + u'!');
+    m_staged = std::make_unique<StagedFiles>(*root());
+    m_single = std::make_unique<PartSink>(*m_staged, *root(), folders, fileName, localName);
+    fetchOne(remoteName, *m_single, -1, true, [this, remoteName, localName](auto outcome) {
+        if (outcome == transfer::Outcome::Complete && m_single->commit()) {
+            auto failed = std::make_shared<QStringList>();
+            onDisk([this, failed] { *failed = m_staged->install(m_disk.stopCheck()); },
+                   [this, failed, remoteName, localName] {
+                       if (failed->isEmpty())
+                           endDownload(true, "Downloaded "_L1 + remoteName + u'!');
+                       else
+                           endDownload(false, "Could Not Write "_L1 + localName + u'!');
+                   });
+        } else if (outcome == transfer::Outcome::Complete ||
+                   outcome == transfer::Outcome::WriteFailed) {
+            endDownload(false, "Could Not Write "_L1 + localName + u'!');
+        } else {
+            endDownload(false, "Failed To Download "_L1 + remoteName + u'!');
+        }
+    });
+}
+
+void UpdateSession::endDownload(bool ok, const QString& text)
+{
+    if (!text.isEmpty())
+        m_view.setDetail(text);
+    m_downloaded = ok;
+    finish();
 }
 
 void UpdateSession::LoadManifests()
@@ -173,54 +240,4 @@ void UpdateSession::LoadManifests()
                     updaterules::addSizes(m_state.PendingBytes, *remote.FileSize);
         }
     }
-}
-
-// Interrupted downloads of files this manifest still wants stay; the rest go.
-void UpdateSession::prepareResumes()
-{
-    m_resumes = std::make_unique<ResumeIndex>(*root());
-    for (const QString& why : m_resumes->voided())
-        m_log.add(u"Quorvane.resume: record ignored, "_s + why);
-    QHash<QString, ResumeRecord> wanted;
-    for (const ManifestEntry& entry : std::as_const(m_state.RemoteEntries)) {
-        if (hasName(entry) && !updaterules::isUnsafeEntry(entry.FilePath, entry.FileName)) {
-            const ResumeRecord key = FileQueue::resumeKey(entry, m_state.BaseUrl);
-            wanted.insert(ResumeIndex::keyOf(key.target), key);
-        }
-    }
-    m_resumes->prune(wanted);
-    for (const QString& part : m_resumes->parts())
-        m_staged->spare(part);
-}
-
-bool UpdateSession::UpdateFiles()
-{
-    if (m_quit)
-        return false;
-    m_view.setStatus(QString());
-    m_state.DownloadCounter = 0;
-    if (!root()) {
-        noteFailure(u"Could Not Write temp.ini!"_s);
-        return false;
-    }
-    if (!m_staged)
-        m_staged = std::make_unique<StagedFiles>(*root());
-    prepareResumes();
-    FileQueue::Setup setup{root(),
-                           m_state.BaseUrl,
-                           m_state.Connections,
-                           m_state.PendingTotal,
-                           [this](const QString& line) { m_log.add(line); },
-                           m_resumes.get()};
-    FileQueue queue(m_inet, m_view, *m_staged, std::move(setup));
-    m_queue = &queue;
-    const bool complete =
-        queue.run(m_state.RemoteEntries, m_state.LocalEntries, m_state.DownloadCounter);
-    m_queue = nullptr;
-    m_resumes->save();
-    if (!queue.firstFailure().isEmpty())
-        noteFailure(queue.firstFailure());
-    if (complete && !m_quit)
-        m_state.LocalEntries = m_state.RemoteEntries;
-    return complete && !m_quit;
 }

@@ -4,37 +4,45 @@
 // with the installed one, fetches every new or newer game file and installs
 // the set. It owns its state and reports only through the view it is given;
 // the transfer layer is passed in as well.
+//
+// The run is a sequence of steps started from the running event loop: each
+// step starts a transfer, a timer or a task on the disk thread, and the next
+// step begins when that ends. Nothing waits in a loop of its own, so the
+// window keeps painting and EXIT (requestQuit) reaches whatever runs.
 
 #include "ManifestEntry.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QVector>
 
 #include <chrono>
 
+#include "DiskWorker.h"
 #include "GameDir.h"
 #include "RunLog.h"
 
 #include <QByteArray>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
+#include "Transfer.h"
+
 class FileQueue;
 class Inet;
-class QEventLoop;
+namespace stalelock {
+enum class Taken;
+}
+class MemorySink;
+class PartSink;
 class QLockFile;
 class ResumeIndex;
 class StagedFiles;
 class UpdateView;
-
-namespace transfer {
-class BodySink;
-class Transfer;
-} // namespace transfer
 
 class UpdateSession : public QObject
 {
@@ -61,33 +69,45 @@ public:
     static constexpr int MaxConnections = 16;
     static constexpr qint64 MaxManifestBytes = 16 * 1024 * 1024;
     static constexpr qint64 MaxSignatureBytes = 4096;
+    // After EXIT, staged files above this size are left for the next start
+    // to sweep: removing them could hold the program's end up for a second.
+    static constexpr qint64 LeftForNextStart = 64 * 1024 * 1024;
 
     UpdateSession(QString gameFolder, Inet& inet, UpdateView& view, QObject* parent = nullptr);
     ~UpdateSession() override;
 
-    // The whole run, from Updater.ini to the final status text. Returns when
-    // the run has ended or the player quit.
+    // The steps of a run, as the run reports them (stepStarted).
+    enum class Step
+    {
+        WaitingForLock, // another run holds the game folder
+        Manifest,
+        Files,
+        Install,
+    };
+    Q_ENUM(Step)
+
+    // Starts the whole run, from Updater.ini to the final status text;
+    // finished() follows once it has ended or the player quit.
     void UpdateRun();
 
-    // Fetches BaseUrl + remoteName into the game folder (below `subFolder`) as
-    // localName. The target is replaced only by a complete, accepted body; on
-    // any failure it stays as it was. Reports through the detail and progress fields.
-    bool DownloadFile(const QString& remoteName, const QString& localName,
+    // Starts fetching BaseUrl + remoteName into the game folder (below
+    // `subFolder`) as localName; finished() follows, then downloaded() tells
+    // whether it arrived. The target is replaced only by a complete, accepted
+    // body; on any failure it stays as it was. Reports through the detail and progress fields.
+    void DownloadFile(const QString& remoteName, const QString& localName,
                       const QString& subFolder = QString());
+    bool downloaded() const { return m_downloaded; }
 
     // Reads the file lists of temp.ini and info.ini and counts the files
-    // UpdateFiles will fetch into PendingTotal.
+    // the run will fetch into PendingTotal.
     void LoadManifests();
 
-    // Fetches what is new or newer into part files beside their targets. True
-    // when every file that needed fetching arrived (and none was unsafe); the
-    // run then installs them together with the manifest.
-    bool UpdateFiles();
-
-    // The quit action: stops every transfer (their part files are removed)
-    // and makes the run stop before its next step. Safe at any time.
+    // The quit action: stops every transfer and the install step (nothing is
+    // installed) and ends the run before its next step. Safe at any time.
     void requestQuit();
     bool quitRequested() const { return m_quit; }
+    // Between UpdateRun or DownloadFile and finished().
+    bool isRunning() const { return m_mode != Mode::Idle; }
 
     const RunState& state() const { return m_state; }
     // The game folder's handle; nothing when the folder cannot be opened.
@@ -103,21 +123,54 @@ public:
     static constexpr QStringView LockName = u"Quorvane.lock";
     static constexpr std::chrono::milliseconds LockPoll{500};
 
+signals:
+    // The run or the download has ended (also after a quit); its files are
+    // left as they are and the game folder is free for the next run.
+    void finished();
+    // Where the run is; the one place its progress is reported from.
+    void stepStarted(UpdateSession::Step step);
+
 private:
+    enum class Mode
+    {
+        Idle,
+        Run,
+        Download,
+    };
+
     QString gamePath(const QString& name) const;
     void readConfiguration();
-    bool acquireLock();
+    void enterStep(Step step);
+    // Runs `work` on the disk thread; `then` follows on this thread unless
+    // the player quit meanwhile, when the run ends instead.
+    void onDisk(std::function<void()> work, std::function<void()> then);
+    std::unique_ptr<FileQueue> makeQueue(std::int32_t pendingTotal);
+    void fetchOne(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
+                  bool showProgress, std::function<void(transfer::Outcome)> then);
+    void downloadFetched(transfer::Outcome outcome);
+    void endDownload(bool ok, const QString& text);
+    void finish();
+
+    // The steps of a run, in order (RunSequence.cpp).
+    void acquireLock();
+    stalelock::Taken takeLock();
+    void pollLock();
     void recoverInstall();
-    int fetch(const QString& remoteName, transfer::BodySink& sink, qint64 sizeLimit,
-              bool showProgress);
-    std::optional<QString> fetchManifest();
-    bool manifestIsTrusted(const QByteArray& bytes);
+    void afterRecovery(int recovery, bool madeUpdaterIni);
+    void fetchManifest();
+    void manifestFetched(transfer::Outcome outcome);
+    void signatureFetched(transfer::Outcome outcome);
+    void keepManifest();
+    void manifestKept(bool written);
+    void checkFileVersions();
     bool hasRoomForFiles();
     void prepareResumes();
+    void fetchFiles();
+    void filesFetched();
+    void install(bool complete);
+    void installed(bool complete, int result, const QStringList& failed);
     void noteFailure(const QString& text);
     void endWithoutInstalling(const QString& status);
-    void finishUpdate();
-    bool installSet();
     void endRun(const QString& status);
     void deleteTempManifest();
 
@@ -126,14 +179,20 @@ private:
     Inet& m_inet;
     UpdateView& m_view;
     RunState m_state;
+    Mode m_mode = Mode::Idle;
     bool m_quit = false;
-    QPointer<transfer::Transfer> m_current; // the single download under way
-    FileQueue* m_queue = nullptr;           // the file walk under way
-    QEventLoop* m_waiting = nullptr;        // the wait for another run's lock
+    bool m_downloaded = false;
+    bool m_dropTempManifest = false; // temp.ini goes when the run ends
+    QTimer m_lockPoll;
     std::unique_ptr<QLockFile> m_lock;
+    // Written by the disk thread only while a task of the run is under way.
     std::unique_ptr<StagedFiles> m_staged;
     std::unique_ptr<ResumeIndex> m_resumes;
-    QByteArray m_manifestBytes; // temp.ini as the run read it
-    QString m_firstFailure;     // what made the run incomplete, shown at its end
+    std::unique_ptr<PartSink> m_single;   // DownloadFile's file
+    std::unique_ptr<MemorySink> m_memory; // the manifest or its signature
+    std::unique_ptr<FileQueue> m_queue;   // the transfers under way
+    QByteArray m_manifestBytes;           // temp.ini as the run read it
+    QString m_firstFailure;               // what made the run incomplete, shown at its end
     RunLog m_log;
+    DiskWorker m_disk; // last: its tasks use the members above
 };

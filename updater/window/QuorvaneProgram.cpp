@@ -35,8 +35,8 @@ int runQuorvane(int argc, char* argv[],
     QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
     if (attach)
         attach(window, run);
+    // The run's steps start here and go on from the event loop; EXIT ends
+    // the loop, and the run's end waits only for a step that is stopping.
     run.UpdateRun();
-    if (run.quitRequested())
-        return 0;
     return app.exec();
 }

@@ -11,9 +11,12 @@ namespace {
 class SystemServices final : public WindowServices
 {
 public:
+    // Modal to the window, without a loop of its own: the event loop goes on.
     void message(QWidget* parent, const QString& title, const QString& text) override
     {
-        makeMessageBox(parent, title, text)->exec();
+        QMessageBox* box = makeMessageBox(parent, title, text).release();
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
     }
 
     bool startDetached(const QString& program, const QStringList& arguments,

@@ -16,7 +16,8 @@ class WindowServices
 public:
     virtual ~WindowServices() = default;
 
-    // A modal message box with `text`, an OK button only and no icon.
+    // A message box with `text`, an OK button only and no icon, modal to
+    // `parent`; returns at once.
     virtual void message(QWidget* parent, const QString& title, const QString& text) = 0;
 
     // Starts `program` with `arguments` (no shell involved) in `workingFolder`

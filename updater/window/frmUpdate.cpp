@@ -259,12 +259,10 @@ void frmUpdate::continueAction()
                             u"Please place this in the same folder as "_s % gameFile % u"!"_s);
         return;
     }
-    QCoreApplication::processEvents();
     if (!m_services->startDetached(game, {u"--startedbypatcher"_s}, gameFolder)) {
         m_services->message(this, kAppTitle.toString(), u"Could Not Start "_s % gameFile % u"!"_s);
         return;
     }
-    QCoreApplication::processEvents();
     quitAction();
 }
 
