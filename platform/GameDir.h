@@ -63,6 +63,10 @@ public:
     // stopped.
     std::unique_ptr<QFile> openForAppend(const QString& name, QString* error = nullptr) const;
 
+    // An existing regular file (never a link) open for reading: a file whose
+    // bytes are read in place, such as one a patch applies to.
+    std::unique_ptr<QFile> openForRead(const QString& name, QString* error = nullptr) const;
+
     // Of a regular file; nullopt for anything else, links included.
     std::optional<QFileDevice::Permissions> permissionsOf(const QString& name) const;
 

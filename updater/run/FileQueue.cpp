@@ -80,7 +80,8 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
         }
         const int order =
             updaterules::compareVersions(job.remote.FileVersion, job.local.FileVersion);
-        if (!hasName(job.local) || order > 0) {
+        job.mending = order == 0 && hasName(job.local) && m_setup.mend.contains(n);
+        if (!hasName(job.local) || order > 0 || job.mending) {
             job.action = Job::Action::Download;
             job.done = false;
             prepare(job);
@@ -110,7 +111,7 @@ void FileQueue::cancel()
         if (job.transfer)
             job.transfer->cancel();
         job.transfer.reset();
-        if (job.sink)
+        if (job.sink && (!job.forms || job.forms->onPlain()))
             keepForResume(job);
         if (job.resume && m_setup.resumes)
             m_setup.resumes->put(*job.resume);
@@ -168,18 +169,23 @@ void FileQueue::startAttempt(std::size_t index)
         }
         job.resume.reset();
     }
+    if (!job.forms && rangeFrom < 0 && !job.remote.Forms.isEmpty())
+        job.forms = std::make_unique<delta::FormAttempts>(*m_setup.root, job.remote);
     transfer::Validators checks;
     if (job.remote.FileSize || job.remote.FileHash)
         checks.push_back(
             std::make_unique<transfer::ExpectedFile>(job.remote.FileSize, job.remote.FileHash));
-    job.transfer = m_inet.start(job.url, *job.sink, std::move(checks), rangeFrom, ifRange);
+    transfer::BodySink& sink = job.forms ? job.forms->sinkFor(*job.sink, checks) : *job.sink;
+    const QUrl url = job.forms ? job.forms->url(m_setup.baseUrl, job.url) : job.url;
+    job.transfer = m_inet.start(url, sink, std::move(checks), rangeFrom, ifRange);
     connect(job.transfer.get(), &transfer::Transfer::headAccepted, this, [this, index] {
         Job& started = m_jobs[index];
         started.validator = started.transfer->head().validator;
         const qint64 total = started.remote.FileSize.value_or(
             std::max<qint64>(started.transfer->head().resumedAt, 0) +
             started.transfer->head().declaredLength);
-        if (total >= RecordEarlyBytes && !started.validator.contains('\t') &&
+        const bool plain = !started.forms || started.forms->onPlain();
+        if (plain && total >= RecordEarlyBytes && !started.validator.contains('\t') &&
             !started.validator.contains('\n'))
             recordResume(started);
     });
@@ -210,6 +216,16 @@ void FileQueue::onFinished(std::size_t index)
     done->deleteLater();
     const QString& name = job.remote.FileName;
     logAttempt(job, *done);
+    if (done->outcome() != transfer::Outcome::Complete && job.forms && !job.forms->onPlain()) {
+        const QString why = job.forms->fallBack(done->failure());
+        if (m_setup.log)
+            m_setup.log(why);
+        job.sink.reset();
+        job.validator.clear();
+        job.attempts = 0; // the next form has its own retries
+        startAttempt(index);
+        return;
+    }
 
     if (done->outcome() == transfer::Outcome::Complete && m_setup.resumes)
         m_setup.resumes->remove(job.target);
@@ -323,7 +339,10 @@ void FileQueue::introduce(Job& job)
         break;
     case Job::Action::Download:
         ++*m_counter;
-        if (!hasName(job.local)) {
+        if (job.mending) {
+            show(Field::L3, counterText());
+            show(Field::L2, "Repairing "_L1 + job.local.FileName + "..."_L1);
+        } else if (!hasName(job.local)) {
             show(Field::L2, "Downloading "_L1 + job.remote.FileName + "..."_L1);
             show(Field::L3, counterText());
         } else {

@@ -10,6 +10,7 @@
 
 #include <QEventLoop>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -43,6 +44,9 @@ public:
         std::function<void(const QString&)> log;
         // Interrupted downloads to continue, and where to record new ones.
         ResumeIndex* resumes = nullptr;
+        // Positions of entries fetched again although their versions are
+        // equal: the player's copy is missing or damaged.
+        QSet<qsizetype> mend = {};
     };
 
     FileQueue(Inet& inet, UpdateView& view, StagedFiles& staged, Setup setup);

@@ -4,6 +4,7 @@
 // Shared by the queue's two source files only.
 
 #include "FileQueue.h"
+#include "FormAttempts.h"
 #include "PartSink.h"
 #include "Progress.h"
 #include "ResumeIndex.h"
@@ -33,9 +34,11 @@ struct FileQueue::Job
     int attempts = 0;
     QString target; // folders and name, "/" between
     QUrl url;
-    std::optional<ResumeRecord> resume; // where an earlier attempt or run stopped
-    QByteArray validator;               // the server's, from the current attempt
-    QElapsedTimer clock;                // of the current attempt
+    std::optional<ResumeRecord> resume;         // where an earlier attempt or run stopped
+    QByteArray validator;                       // the server's, from the current attempt
+    QElapsedTimer clock;                        // of the current attempt
+    std::unique_ptr<delta::FormAttempts> forms; // smaller forms to try before the plain file
+    bool mending = false;                       // fetched again though its version is current
     std::unique_ptr<PartSink> sink;
     std::unique_ptr<transfer::Transfer> transfer;
     std::unique_ptr<QTimer> retry;

@@ -317,7 +317,7 @@ void UpdateSession::UpdateRun()
         endWithoutInstalling(*unusable);
         return;
     }
-    if (m_state.RemoteVersion != m_state.LocalVersion) {
+    if (m_state.RemoteVersion != m_state.LocalVersion || needsRepair()) {
         finishUpdate();
         return;
     }

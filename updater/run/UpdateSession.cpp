@@ -173,6 +173,7 @@ void UpdateSession::LoadManifests()
                 m_state.PendingBytes += *remote.FileSize;
         }
     }
+    findRepairs();
 }
 
 // Interrupted downloads of files this manifest still wants stay; the rest go.
@@ -203,6 +204,10 @@ bool UpdateSession::UpdateFiles()
     }
     if (!m_staged)
         m_staged = std::make_unique<StagedFiles>(*root());
+    if (m_verify)
+        verifyInstalled();
+    if (m_quit)
+        return false;
     prepareResumes();
     FileQueue::Setup setup{root(),
                            m_state.BaseUrl,
@@ -210,6 +215,7 @@ bool UpdateSession::UpdateFiles()
                            m_state.PendingTotal,
                            [this](const QString& line) { m_log.add(line); },
                            m_resumes.get()};
+    setup.mend = m_state.Mending;
     FileQueue queue(m_inet, m_view, *m_staged, std::move(setup));
     m_queue = &queue;
     const bool complete =

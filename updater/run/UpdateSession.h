@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -30,6 +31,10 @@ class QLockFile;
 class ResumeIndex;
 class StagedFiles;
 class UpdateView;
+
+namespace delta {
+enum class Installed;
+}
 
 namespace transfer {
 class BodySink;
@@ -54,6 +59,7 @@ public:
         std::int32_t PendingTotal = 0;
         qint64 PendingBytes = 0; // the sizes the manifest gives for them
         std::int32_t DownloadCounter = 0;
+        QSet<qsizetype> Mending; // equal versions, fetched again: the player's copy is damaged
         int Connections = DefaultConnections;
     };
 
@@ -87,6 +93,10 @@ public:
     // The quit action: stops every transfer (their part files are removed)
     // and makes the run stop before its next step. Safe at any time.
     void requestQuit();
+
+    // Also hash every listed file against the installed manifest and fetch
+    // those that differ (--verify).
+    void setVerify(bool on) { m_verify = on; }
     bool quitRequested() const { return m_quit; }
 
     const RunState& state() const { return m_state; }
@@ -120,6 +130,11 @@ private:
     bool installSet();
     void endRun(const QString& status);
     void deleteTempManifest();
+    bool repairCandidate(qsizetype n) const;
+    void markRepair(qsizetype n, delta::Installed state);
+    void findRepairs();
+    bool needsRepair();
+    void verifyInstalled();
 
     QString m_gameFolder;
     std::optional<GameDir> m_root; // before everything that writes through it
@@ -127,6 +142,7 @@ private:
     UpdateView& m_view;
     RunState m_state;
     bool m_quit = false;
+    bool m_verify = false;
     QPointer<transfer::Transfer> m_current; // the single download under way
     FileQueue* m_queue = nullptr;           // the file walk under way
     QEventLoop* m_waiting = nullptr;        // the wait for another run's lock
