@@ -4,6 +4,7 @@
 #include "WindowLog.h"
 
 #include <zstd.h>
+#include <zstd_errors.h>
 
 using namespace Qt::StringLiterals;
 
@@ -24,6 +25,8 @@ private:
 
 QString zstdReason(size_t code)
 {
+    if (ZSTD_getErrorCode(code) == ZSTD_error_frameParameter_windowTooLarge)
+        return u"the form needs a larger window than the file's sizes allow"_s;
     return u"the form does not decode ("_s + QString::fromLatin1(ZSTD_getErrorName(code)) + u')';
 }
 
