@@ -58,14 +58,38 @@ QString nameProblem(const QStringList& segments, const QString& folder, const QS
 
 } // namespace
 
+QStringList foreignEntries(const QString& folder, const QString& what)
+{
+    QStringList problems;
+    const QDir root(QFileInfo(folder).absoluteFilePath());
+    // Without FollowSymlinks a linked folder is listed, never entered.
+    QDirIterator it(root.path(),
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString relative = root.relativeFilePath(info.filePath());
+        if (info.isSymLink() || info.isJunction())
+            problems.append(relative + u": is a link; "_s + what +
+                            u" must hold its files themselves, never a link to elsewhere"_s);
+        else if (!info.exists()) // the name did not survive decoding: not UTF-8
+            problems.append(relative + u": the name is not valid UTF-8"_s);
+    }
+    problems.sort();
+    return problems;
+}
+
 ReleaseScan scanRelease(const QString& releaseDir)
 {
     ReleaseScan scan;
+    scan.problems = foreignEntries(releaseDir, u"a release"_s);
     const QDir root(QFileInfo(releaseDir).absoluteFilePath());
     QHash<QString, QStringList> byName; // case-folded name -> relative paths
     QDirIterator it(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        if (QFileInfo(path).isSymLink() || !QFileInfo::exists(path))
+            continue; // refused above
         const QString relative = root.relativeFilePath(path);
         QStringList segments = relative.split(u'/');
         ReleaseFile file;

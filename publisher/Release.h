@@ -32,6 +32,11 @@ struct ReleaseScan
 };
 ReleaseScan scanRelease(const QString& releaseDir);
 
+// What below `folder` is not a plain file or folder of its own: every link
+// (to a file or a folder, never entered) and every name that is not valid
+// UTF-8, each as "relative/path: why". `what` names the folder in the reason.
+QStringList foreignEntries(const QString& folder, const QString& what);
+
 // Called with bytes done and bytes in all while hashing.
 using Progress = std::function<void(qint64 done, qint64 total)>;
 

@@ -101,10 +101,22 @@ QStringList checkSignature(const VerifyOptions& o, const QByteArray& manifest, Q
     return {};
 }
 
+void printFailures(QTextStream& err, const QStringList& failures)
+{
+    err << u"quorvane-publish: the site does not verify:"_s << Qt::endl;
+    for (const QString& f : failures)
+        err << u"  "_s << f << Qt::endl;
+}
+
 } // namespace
 
 int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
 {
+    // A link would have the checks read bytes from elsewhere: nothing is read.
+    if (const QStringList foreign = foreignEntries(o.siteDir, u"a site"_s); !foreign.isEmpty()) {
+        printFailures(err, foreign);
+        return 1;
+    }
     const QString manifestPath = QDir(o.siteDir).filePath(u"info.ini"_s);
     QFile file(manifestPath);
     if (!QFileInfo(o.siteDir).isDir() || !file.open(QIODevice::ReadOnly)) {
@@ -124,9 +136,7 @@ int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
     for (int n = 1; count && n <= *count; ++n)
         failures += checkEntry(o.siteDir, index, n);
     if (!failures.isEmpty()) {
-        err << u"quorvane-publish: the site does not verify:"_s << Qt::endl;
-        for (const QString& f : std::as_const(failures))
-            err << u"  "_s << f << Qt::endl;
+        printFailures(err, failures);
         return 1;
     }
     out << u"all "_s << count.value_or(0) << u" files match their size and hash"_s << Qt::endl;

@@ -20,7 +20,7 @@ const QString kTitleBgm = u"TitleBGM"_s;
 
 QString read(const QString& gameFolder, const QString& key)
 {
-    return modDAta::GetINI(kSection, key, modDAta::settingsPath(gameFolder));
+    return modDAta::GetINI(modDAta::settingsPath(gameFolder), kSection, key);
 }
 
 } // namespace
@@ -57,7 +57,7 @@ Settings load(const QString& gameFolder)
 profile::WriteResult save(const QString& gameFolder, const Settings& settings,
                           const profile::ReplaceStep& replace)
 {
-    return modDAta::WriteAll(kSection,
+    return modDAta::WriteAll(modDAta::settingsPath(gameFolder), kSection,
                              {
                                  {kServer, settings.server},
                                  {kPort, settings.port},
@@ -66,7 +66,7 @@ profile::WriteResult save(const QString& gameFolder, const Settings& settings,
                                  {kSound, switchToText(settings.sound)},
                                  {kTitleBgm, settings.titleMusic},
                              },
-                             modDAta::settingsPath(gameFolder), replace);
+                             replace);
 }
 
 QString skinFolder(const QString& gameFolder)

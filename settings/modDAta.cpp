@@ -9,19 +9,19 @@ QString settingsPath(const QString& gameFolder)
     return gameFolder + u"/config.zcn"_s;
 }
 
-QString GetINI(const QString& section, const QString& key, const QString& path)
+QString GetINI(const QString& path, const QString& section, const QString& key)
 {
     return profile::readString(path, section, key).value_or(QString());
 }
 
-profile::WriteResult WriteINI(const QString& section, const QString& key, const QString& value,
-                              const QString& path)
+profile::WriteResult WriteINI(const QString& path, const QString& section, const QString& key,
+                              const QString& value)
 {
     return profile::writeString(path, section, key, value);
 }
 
-profile::WriteResult WriteAll(const QString& section,
-                              const QList<std::pair<QString, QString>>& values, const QString& path,
+profile::WriteResult WriteAll(const QString& path, const QString& section,
+                              const QList<std::pair<QString, QString>>& values,
                               const profile::ReplaceStep& replace)
 {
     QList<profile::Entry> entries;

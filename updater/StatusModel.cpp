@@ -18,7 +18,7 @@ void StatusModel::setContinueEnabled(bool enabled)
     scheduleFrame();
 }
 
-void StatusModel::set(Field field, const QString& text)
+void StatusModel::set(StatusField field, const QString& text)
 {
     m_texts[std::size_t(field)] = text;
     emit textSet(field, text);

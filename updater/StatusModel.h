@@ -22,27 +22,18 @@ class StatusModel : public QObject, public UpdateView
     Q_OBJECT
 
 public:
-    enum class Field
-    {
-        L2,
-        L3,
-        L4,
-        Label4
-    };
-    Q_ENUM(Field)
-
     static constexpr std::chrono::milliseconds DefaultFrame{33};
 
     explicit StatusModel(std::chrono::milliseconds frame = DefaultFrame, QObject* parent = nullptr);
 
     void showWindow(const QString& siteUrl) override;
-    void setL2(const QString& text) override { set(Field::L2, text); }
-    void setL3(const QString& text) override { set(Field::L3, text); }
-    void setL4(const QString& text) override { set(Field::L4, text); }
-    void setLabel4(const QString& text) override { set(Field::Label4, text); }
+    void setStatus(const QString& text) override { set(StatusField::Status, text); }
+    void setDetail(const QString& text) override { set(StatusField::Detail, text); }
+    void setVersion(const QString& text) override { set(StatusField::Version, text); }
+    void setProgress(const QString& text) override { set(StatusField::Progress, text); }
     void setContinueEnabled(bool enabled) override;
 
-    QString text(Field field) const { return m_texts[std::size_t(field)]; }
+    QString text(StatusField field) const { return m_texts[std::size_t(field)]; }
     bool continueEnabled() const { return m_continue; }
 
     // Sends a frame now if one is due (the window is about to close, say).
@@ -50,11 +41,11 @@ public:
 
 signals:
     void showRequested(const QString& siteUrl);
-    void textSet(StatusModel::Field field, const QString& text);
+    void textSet(StatusField field, const QString& text);
     void frameReady();
 
 private:
-    void set(Field field, const QString& text);
+    void set(StatusField field, const QString& text);
     void scheduleFrame();
     void sendFrame();
 

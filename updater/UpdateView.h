@@ -2,6 +2,16 @@
 
 #include <QString>
 
+// The status fields of the updater window, named by what they show (the
+// window's controls keep their own names: L2, L3, L4 and Label4).
+enum class StatusField
+{
+    Status,   // what the run is doing, or how it ended
+    Detail,   // the file at hand, a counter or a failure
+    Version,  // the version the folder holds
+    Progress, // the current download, e.g. "40%"
+};
+
 // What the update run needs of its window: the status fields and the continue
 // action. The window implements it; tests implement it with a recorder.
 class UpdateView
@@ -13,9 +23,9 @@ public:
     // at `siteUrl` (the normalised site address; empty when none is set).
     virtual void showWindow(const QString& siteUrl) = 0;
 
-    virtual void setL2(const QString& text) = 0;     // status line
-    virtual void setL3(const QString& text) = 0;     // detail line
-    virtual void setL4(const QString& text) = 0;     // version line
-    virtual void setLabel4(const QString& text) = 0; // progress, e.g. "40%"
+    virtual void setStatus(const QString& text) = 0;
+    virtual void setDetail(const QString& text) = 0;
+    virtual void setVersion(const QString& text) = 0;
+    virtual void setProgress(const QString& text) = 0;
     virtual void setContinueEnabled(bool enabled) = 0;
 };

@@ -38,7 +38,7 @@ QString GetINI(const QString& file, const QString& section, const QString& key)
     return valueText(*value, parsed.encoding());
 }
 
-bool WriteINI(const QString& section, const QString& key, const QString& value, const QString& file)
+bool WriteINI(const QString& file, const QString& section, const QString& key, const QString& value)
 {
     return profile::writeString(file, section, key, value).ok;
 }

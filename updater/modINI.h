@@ -18,8 +18,8 @@ QString GetINI(const QString& file, const QString& section, const QString& key);
 
 // Sets `key` in `section` of `file`, creating what is missing. The file is
 // left untouched when the write fails; the result says whether it worked.
-bool WriteINI(const QString& section, const QString& key, const QString& value,
-              const QString& file);
+bool WriteINI(const QString& file, const QString& section, const QString& key,
+              const QString& value);
 
 // A value as GetINI returns it: cut to MaxValueBytes (at a character boundary
 // in UTF-8) and decoded from the file's encoding. Every read of the updater

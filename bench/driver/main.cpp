@@ -34,10 +34,10 @@ class NullView : public UpdateView
 {
 public:
     void showWindow(const QString&) override {}
-    void setL2(const QString& text) override { status = text; }
-    void setL3(const QString&) override {}
-    void setL4(const QString&) override {}
-    void setLabel4(const QString&) override {}
+    void setStatus(const QString& text) override { status = text; }
+    void setDetail(const QString&) override {}
+    void setVersion(const QString&) override {}
+    void setProgress(const QString&) override {}
     void setContinueEnabled(bool) override {}
 
     QString status;

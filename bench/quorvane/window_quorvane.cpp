@@ -70,8 +70,8 @@ public:
         if (m_label)
             m_label->installEventFilter(this);
         connect(&window.statusModel(), &StatusModel::textSet, this,
-                [this](StatusModel::Field field, const QString& text) {
-                    if (field == StatusModel::Field::L2 && isFinal(text))
+                [this](StatusField field, const QString& text) {
+                    if (field == StatusField::Status && isFinal(text))
                         m_final = text;
                 });
     }

@@ -217,6 +217,10 @@ void TestPublisher::badInputLeavesTheSiteAlone_data()
     QTest::newRow("missing release")
         << QString() << QStringList{u"norelease"_s} << u"no such folder"_s;
     QTest::newRow("zero days") << QString() << QStringList{u"expires=0"_s} << u"--expires"_s;
+    QTest::newRow("link to a file elsewhere")
+        << QString() << QStringList{u"link=host.txt"_s} << u"host.txt: is a link"_s;
+    QTest::newRow("link to a folder elsewhere")
+        << QString() << QStringList{u"link=data/elsewhere"_s} << u"data/elsewhere: is a link"_s;
 }
 
 void TestPublisher::badInputLeavesTheSiteAlone()
@@ -248,6 +252,11 @@ void TestPublisher::badInputLeavesTheSiteAlone()
         }
         if (c == u"norelease"_s)
             releaseDir = w.release.file(u"missing"_s);
+        if (c.startsWith(u"link="_s)) {
+            w.keys.write(u"outside/secret.txt"_s, "not for players");
+            const QString to = c.endsWith(u".txt"_s) ? u"outside/secret.txt"_s : u"outside"_s;
+            QVERIFY(QFile::link(w.keys.file(to), w.release.file(c.mid(5))));
+        }
     }
     const QMap<QString, QByteArray> expected = w.site.snapshot();
     QStringList arguments{u"build"_s, releaseDir, w.site.path(), u"--version"_s, version};
@@ -271,6 +280,7 @@ void TestPublisher::verifyCatches_data()
     QTest::newRow("manifest edited") << u"manifest"_s << u"signature:"_s;
     QTest::newRow("signature of another key") << u"otherkey"_s << u"signature:"_s;
     QTest::newRow("signature file garbage") << u"garbage"_s << u"signature file"_s;
+    QTest::newRow("file that is a link") << u"link"_s << u"maps.dat: is a link"_s;
 }
 
 void TestPublisher::verifyCatches()
@@ -294,6 +304,11 @@ void TestPublisher::verifyCatches()
                          verify::sign(manifest, verify::generateKeyPair().value().secretKey)));
     else if (fault == u"garbage"_s)
         w.site.write(u"info.ini.sig"_s, "not a signature\n");
+    else if (fault == u"link"_s) { // the same bytes, kept elsewhere
+        w.keys.write(u"maps.dat"_s, w.site.read(u"maps.dat"_s));
+        QFile::remove(w.site.file(u"maps.dat"_s));
+        QVERIFY(QFile::link(w.keys.file(u"maps.dat"_s), w.site.file(u"maps.dat"_s)));
+    }
     const Run run = w.verifySite();
     QCOMPARE(run.status, message.isEmpty() ? 0 : 1);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));

@@ -301,7 +301,7 @@ void tst_frmUpdate::fieldsDrawOnlyTheFirstLine()
     auto window = makeWindow();
     auto* l3 = window->findChild<QLabel*>(u"L3"_s);
     const QRect before = l3->geometry();
-    window->setL3(u"Downloaded a-file-with-a-long-name.pak and another-long-name.pak too!"_s);
+    window->setDetail(u"Downloaded a-file-with-a-long-name.pak and another-long-name.pak too!"_s);
     QTRY_VERIFY(!l3->text().isEmpty());
     QCOMPARE(l3->geometry(), before);
 
@@ -324,10 +324,10 @@ void tst_frmUpdate::setters()
 {
     auto window = makeWindow();
     UpdateView& view = *window;
-    view.setL2(u"Checking File Versions..."_s);
-    view.setL3(u"Downloading File 2 Of 5"_s);
-    view.setL4(u"Version 1.1"_s);
-    view.setLabel4(u"40%"_s);
+    view.setStatus(u"Checking File Versions..."_s);
+    view.setDetail(u"Downloading File 2 Of 5"_s);
+    view.setVersion(u"Version 1.1"_s);
+    view.setProgress(u"40%"_s);
     view.setContinueEnabled(true);
     // The labels follow at the next frame, PLAY at once.
     QVERIFY(window->findChild<QLabel*>(u"lblContinue"_s)->isEnabled());

@@ -30,7 +30,7 @@ private slots:
 
     void readingAMissingFileGivesEmptyAndCreatesNothing()
     {
-        QCOMPARE(modDAta::GetINI(u"CONFIG"_s, u"Server"_s, config()), QString());
+        QCOMPARE(modDAta::GetINI(config(), u"CONFIG"_s, u"Server"_s), QString());
         QCOMPARE(gamesettings::load(folder()), gamesettings::Settings());
         QVERIFY(!QFile::exists(config()));
     }
@@ -59,7 +59,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, expected);
         QVERIFY(writeBytes(config(), file));
-        QCOMPARE(modDAta::GetINI(u"CONFIG"_s, key, config()), expected);
+        QCOMPARE(modDAta::GetINI(config(), u"CONFIG"_s, key), expected);
     }
 
     void switchText_data()

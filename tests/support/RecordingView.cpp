@@ -6,26 +6,24 @@ namespace testsupport {
 
 namespace {
 
-QString prefixOf(RecordingView::Field field)
+QString prefixOf(StatusField field)
 {
     switch (field) {
-    case RecordingView::Field::L2:
+    case StatusField::Status:
         return u"L2="_s;
-    case RecordingView::Field::L3:
+    case StatusField::Detail:
         return u"L3="_s;
-    case RecordingView::Field::L4:
+    case StatusField::Version:
         return u"L4="_s;
-    case RecordingView::Field::Label4:
+    case StatusField::Progress:
         return u"Label4="_s;
-    case RecordingView::Field::Continue:
-        return u"continue="_s;
     }
     return {};
 }
 
 } // namespace
 
-QStringList RecordingView::values(Field field) const
+QStringList RecordingView::values(StatusField field) const
 {
     const QString prefix = prefixOf(field);
     QStringList result;
@@ -36,10 +34,19 @@ QStringList RecordingView::values(Field field) const
     return result;
 }
 
-QString RecordingView::current(Field field) const
+QString RecordingView::current(StatusField field) const
 {
     const QStringList all = values(field);
     return all.isEmpty() ? QString() : all.last();
+}
+
+bool RecordingView::continueEnabled() const
+{
+    for (auto it = m_log.crbegin(); it != m_log.crend(); ++it) {
+        if (it->startsWith(u"continue="_s))
+            return *it == u"continue=on"_s;
+    }
+    return false;
 }
 
 QByteArray manifestText(const QString& version, const QList<ManifestEntry>& entries,

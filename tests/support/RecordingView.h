@@ -1,8 +1,9 @@
 #pragma once
 
 // An UpdateView that records every call in order, so tests can check whole
-// status sequences. Entries read "L2=<text>", "L3=<text>", "L4=<text>",
-// "Label4=<text>", "continue=on"/"continue=off" and "show".
+// status sequences. Entries are named after the window's controls: "L2=<text>"
+// (status), "L3=<text>" (detail), "L4=<text>" (version), "Label4=<text>"
+// (progress), "continue=on"/"continue=off" and "show".
 
 #include "ManifestEntry.h"
 #include "UpdateView.h"
@@ -19,20 +20,11 @@ namespace testsupport {
 class RecordingView : public UpdateView
 {
 public:
-    enum class Field
-    {
-        L2,
-        L3,
-        L4,
-        Label4,
-        Continue
-    };
-
     void showWindow(const QString&) override { add(QStringLiteral("show")); }
-    void setL2(const QString& text) override { add(QStringLiteral("L2=") + text); }
-    void setL3(const QString& text) override { add(QStringLiteral("L3=") + text); }
-    void setL4(const QString& text) override { add(QStringLiteral("L4=") + text); }
-    void setLabel4(const QString& text) override { add(QStringLiteral("Label4=") + text); }
+    void setStatus(const QString& text) override { add(QStringLiteral("L2=") + text); }
+    void setDetail(const QString& text) override { add(QStringLiteral("L3=") + text); }
+    void setVersion(const QString& text) override { add(QStringLiteral("L4=") + text); }
+    void setProgress(const QString& text) override { add(QStringLiteral("Label4=") + text); }
     void setContinueEnabled(bool enabled) override
     {
         add(enabled ? QStringLiteral("continue=on") : QStringLiteral("continue=off"));
@@ -40,10 +32,12 @@ public:
 
     // Every call so far, in order.
     const QStringList& log() const { return m_log; }
-    // The texts one field was given, in order ("on"/"off" for Continue).
-    QStringList values(Field field) const;
+    // The texts one field was given, in order.
+    QStringList values(StatusField field) const;
     // What the field shows now (the last text given); empty when never set.
-    QString current(Field field) const;
+    QString current(StatusField field) const;
+    // Whether the last call enabled continuing (false when never called).
+    bool continueEnabled() const;
     void clear() { m_log.clear(); }
 
     // Called after each call is recorded, e.g. to quit at a chosen point.

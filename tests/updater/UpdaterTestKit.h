@@ -22,7 +22,6 @@
 
 namespace kit {
 
-using Field = testsupport::RecordingView::Field;
 using testsupport::CannedResponse;
 using testsupport::manifestText;
 

@@ -11,7 +11,6 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-using kit::Field;
 
 class DownloadFileTest : public QObject
 {
@@ -70,8 +69,8 @@ void DownloadFileTest::progressSequence()
     site.serve(u"x.dat"_s, response);
 
     QVERIFY(site.download(u"x.dat"_s, u"x.dat"_s));
-    QCOMPARE(site.view.values(Field::Label4), percentages);
-    QCOMPARE(site.view.values(Field::L3), QStringList{u"Downloaded x.dat!"_s});
+    QCOMPARE(site.view.values(StatusField::Progress), percentages);
+    QCOMPARE(site.view.values(StatusField::Detail), QStringList{u"Downloaded x.dat!"_s});
     QCOMPARE(site.game.read(u"x.dat"_s), body);
 }
 
@@ -95,8 +94,8 @@ void DownloadFileTest::noLengthIsRefused()
 
     // Whole or cut short, the client cannot tell: the old file stays.
     QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
-    QCOMPARE(site.view.values(Field::Label4), QStringList());
-    QCOMPARE(site.view.current(Field::L3), u"Failed To Download x.dat!"_s);
+    QCOMPARE(site.view.values(StatusField::Progress), QStringList());
+    QCOMPARE(site.view.current(StatusField::Detail), u"Failed To Download x.dat!"_s);
     QCOMPARE(site.game.read(u"x.dat"_s), kit::pattern(300000, 9));
 }
 
@@ -146,7 +145,7 @@ void DownloadFileTest::failureKeepsOldFile()
         site.server.close();
 
     QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
-    QCOMPARE(site.view.current(Field::L3), u"Failed To Download x.dat!"_s);
+    QCOMPARE(site.view.current(StatusField::Detail), u"Failed To Download x.dat!"_s);
     QCOMPARE(site.game.snapshot(), before);
 }
 
@@ -159,7 +158,7 @@ void DownloadFileTest::hugeDeclaredLengthIsNoOverflow()
     site.serve(u"x.dat"_s, response);
     QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
     // Whether the 3000 bytes are read before the drop is noticed depends on timing.
-    for (const QString& shown : site.view.values(Field::Label4))
+    for (const QString& shown : site.view.values(StatusField::Progress))
         QCOMPARE(shown, u"0%"_s);
     QVERIFY(!site.game.exists(u"x.dat"_s));
 }
@@ -248,7 +247,7 @@ void DownloadFileTest::unwritableTargets()
     const auto before = site.game.snapshot();
     site.serve(u"x.dat"_s, "payload");
     QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s, subFolder));
-    QCOMPARE(site.view.current(Field::L3), u"Could Not Write x.dat!"_s);
+    QCOMPARE(site.view.current(StatusField::Detail), u"Could Not Write x.dat!"_s);
     QCOMPARE(site.game.snapshot(), before);
 }
 
@@ -341,7 +340,7 @@ void DownloadFileTest::quitDuringWaitKeepsOldFile()
     });
     QVERIFY(!site.download(u"x.dat"_s, u"x.dat"_s));
     QVERIFY(site.quitRequested());
-    QVERIFY(!site.view.values(Field::L3).contains(u"Downloaded x.dat!"_s));
+    QVERIFY(!site.view.values(StatusField::Detail).contains(u"Downloaded x.dat!"_s));
     QCOMPARE(site.game.snapshot(), before);
 }
 
@@ -364,7 +363,7 @@ void DownloadFileTest::httpsTrustedWorksButNeverDowngrades()
     plain.setFile(u"/y.dat"_s, "plain text");
     site.serve(u"y.dat"_s, CannedResponse::redirect(plain.baseUrl().toUtf8() + "y.dat"));
     QVERIFY(!site.download(u"y.dat"_s, u"y.dat"_s));
-    QCOMPARE(site.view.current(Field::L3), u"Failed To Download y.dat!"_s);
+    QCOMPARE(site.view.current(StatusField::Detail), u"Failed To Download y.dat!"_s);
     QVERIFY(plain.requests().isEmpty());
     QVERIFY(!site.game.exists(u"y.dat"_s));
 }

@@ -16,7 +16,6 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-using kit::Field;
 using kit::manifestText;
 
 using Snapshot = QMap<QString, QByteArray>;
@@ -216,7 +215,7 @@ void FaultSuite::unusableManifestWithoutInstalledVersion()
     site.run();
     QCOMPARE(tail(site.view.log(), 3),
              (QStringList{u"L2=Could Not Get Update Information!"_s, u"L3="_s, u"continue=on"_s}));
-    QVERIFY(site.view.values(Field::L4).isEmpty());
+    QVERIFY(site.view.values(StatusField::Version).isEmpty());
     QCOMPARE(site.game.snapshot(), before);
 }
 
@@ -291,7 +290,7 @@ void FaultSuite::bodyBeyondContentLength()
     site.serve(u"a.dat"_s, endless);
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     expected[u"data/a.dat"_s] = body;
     expected[u"info.ini"_s] = RemoteManifest;
     QCOMPARE(site.game.snapshot(), expected);
@@ -307,9 +306,9 @@ void FaultSuite::hexMax()
     site.serve(u"a.dat"_s, "new a");
     site.run();
     QCOMPARE(site.session->state().EntryCount, 16);
-    QCOMPARE(site.view.values(Field::L3).filter(u"Downloading File"_s),
+    QCOMPARE(site.view.values(StatusField::Detail).filter(u"Downloading File"_s),
              QStringList{u"Downloading File 1 Of 1"_s});
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"data/a.dat"_s), "new a"_ba);
     QCOMPARE(site.game.read(u"info.ini"_s), manifest);
 }
@@ -336,7 +335,7 @@ void FaultSuite::unsafeNames()
 
     site.run();
     QCOMPARE(site.server.requestedPaths(), (QStringList{u"/site/info.ini"_s, u"/site/good.dat"_s}));
-    const QStringList l3 = site.view.values(Field::L3);
+    const QStringList l3 = site.view.values(StatusField::Detail);
     for (qsizetype i = 0; i < entries.size() - 1; ++i)
         QVERIFY2(l3.contains("Skipped Unsafe File "_L1 + entries.at(i).FileName + u'!'),
                  qPrintable(entries.at(i).FileName));
@@ -408,7 +407,7 @@ void FaultSuite::quitAtEachWait()
     QVERIFY(site.quitRequested());
     const QStringList log = site.view.log();
     QCOMPARE(log.count(u"continue=on"_s), 0); // no later step ran
-    QVERIFY(!site.view.values(Field::L2).contains(u"Updated To Version 1.1!"_s));
+    QVERIFY(!site.view.values(StatusField::Status).contains(u"Updated To Version 1.1!"_s));
     if (!atViewCall.isEmpty())
         QCOMPARE(log.last(), atViewCall);
 

@@ -144,7 +144,7 @@ void SmallerTest::fallbackTable()
     site.run();
 
     QCOMPARE(site.game.read(Name), New);
-    QCOMPARE(site.view.current(kit::Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     const int patchRequests = site.requests(verify::packedFormPath(patch.form));
     const int copyRequests = site.requests(verify::packedFormPath(copy.form));
     QCOMPARE(patchRequests, has("local-modified") ? 0 : 1); // a 404 is asked for once too
@@ -180,14 +180,14 @@ void SmallerTest::installsAreMended()
     site.run();
 
     QCOMPARE(site.game.read(Name), New);
-    QVERIFY(site.view.values(kit::Field::L2).contains("Repairing "_L1 + Name + "..."_L1));
+    QVERIFY(site.view.values(StatusField::Status).contains("Repairing "_L1 + Name + "..."_L1));
     QCOMPARE(site.requests(Name), 1);
 
     // Mended: the next run finds nothing to do.
     site.restart(site.game.path());
     site.run();
     QCOMPARE(site.requests(Name), 1);
-    QCOMPARE(site.view.current(kit::Field::L2), u"You Have The Latest Version!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"You Have The Latest Version!"_s);
 }
 
 void SmallerTest::verifyMendsSameSizeDamage()

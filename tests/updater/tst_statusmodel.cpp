@@ -24,8 +24,8 @@ void StatusModelTest::burstBecomesOneFrameWithTheLatestTexts()
     QSignalSpy texts(&model, &StatusModel::textSet);
     QSignalSpy frames(&model, &StatusModel::frameReady);
     for (int n = 1; n <= 1000; ++n) {
-        model.setL3(u"Downloading File %1 Of 1000"_s.arg(n));
-        model.setLabel4(u"%1%"_s.arg(n % 101));
+        model.setDetail(u"Downloading File %1 Of 1000"_s.arg(n));
+        model.setProgress(u"%1%"_s.arg(n % 101));
     }
     model.setContinueEnabled(true);
     QCOMPARE(texts.count(), 2000);
@@ -34,8 +34,8 @@ void StatusModelTest::burstBecomesOneFrameWithTheLatestTexts()
     QVERIFY(frames.wait(2000));
     QTest::qWait(100);
     QCOMPARE(frames.count(), 1);
-    QCOMPARE(model.text(StatusModel::Field::L3), u"Downloading File 1000 Of 1000"_s);
-    QCOMPARE(model.text(StatusModel::Field::Label4), u"91%"_s);
+    QCOMPARE(model.text(StatusField::Detail), u"Downloading File 1000 Of 1000"_s);
+    QCOMPARE(model.text(StatusField::Progress), u"91%"_s);
     QVERIFY(model.continueEnabled());
 }
 
@@ -47,7 +47,7 @@ void StatusModelTest::steadyStreamIsPacedToTheFrame()
     clock.start();
     int sent = 0;
     while (clock.elapsed() < 500) {
-        model.setL2(QString::number(++sent));
+        model.setStatus(QString::number(++sent));
         QTest::qWait(2);
     }
     const qint64 elapsed = clock.elapsed();
@@ -56,7 +56,7 @@ void StatusModelTest::steadyStreamIsPacedToTheFrame()
     // A slow machine paints less often, never more.
     QVERIFY2(frames.count() <= elapsed / 50 + 2, qPrintable(QString::number(frames.count())));
     QVERIFY(frames.count() >= 1);
-    QCOMPARE(model.text(StatusModel::Field::L2), QString::number(sent));
+    QCOMPARE(model.text(StatusField::Status), QString::number(sent));
 }
 
 QTEST_GUILESS_MAIN(StatusModelTest)

@@ -13,7 +13,6 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-using kit::Field;
 using kit::manifestText;
 
 using Entries = QList<ManifestEntry>;
@@ -118,9 +117,9 @@ void UpdateInstallTest::completeRunPutsEveryFileInPlace()
     Snapshot expected = site.game.snapshot();
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     // Each file is reported as it arrives, before the set is installed.
-    const QStringList l3 = site.view.values(Field::L3);
+    const QStringList l3 = site.view.values(StatusField::Detail);
     for (const ManifestEntry& e : Installed)
         QVERIFY(l3.contains("Downloaded "_L1 + e.FileName + u'!'));
     char seed = 0;
@@ -147,7 +146,7 @@ void UpdateInstallTest::partFilesSitBesideTheirTargets()
     });
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     // a.dat, b.dat, c.dat and e.dat (fetched beside the stalled one) wait
     // beside their targets, d.dat is being written beside its own, and no
     // target has been touched yet.
@@ -192,7 +191,7 @@ void UpdateInstallTest::failureMidLoopInstallsNothing()
     site.view.clear();
     site.restart(site.game.path());
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"data/c.dat"_s), "new c"_ba);
     QCOMPARE(site.game.read(u"a.dat"_s), kit::pattern(3001, 1));
     QVERIFY(partFiles(site).isEmpty());
@@ -220,7 +219,7 @@ void UpdateInstallTest::quitMidLoopInstallsNothing()
     });
 
     site.run();
-    QVERIFY(site.view.values(Field::L3).contains(u"Downloaded f.dat!"_s));
+    QVERIFY(site.view.values(StatusField::Detail).contains(u"Downloaded f.dat!"_s));
     QCOMPARE(site.view.log().count(u"continue=on"_s), 0);
     // As before the run, but for the downloaded manifest kept for the next.
     expected.insert(u"temp.ini"_s, manifest);
@@ -247,7 +246,7 @@ void UpdateInstallTest::folderTakingATargetsPlaceInstallsNothing()
     });
 
     site.run();
-    const QStringList l3 = site.view.values(Field::L3);
+    const QStringList l3 = site.view.values(StatusField::Detail);
     QVERIFY(l3.contains(u"Downloaded e.dat!"_s));
     QCOMPARE(tail(site.view.log(), 4), updateIncomplete(u"Could Not Write b.dat!"_s));
     Snapshot expected = before;
@@ -273,7 +272,7 @@ void UpdateInstallTest::stalePartFilesAreSwept()
         site.game.write(name, "left over");
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     for (const QString& name : stale)
         QVERIFY2(!site.game.exists(name), qPrintable(name));
     for (const QString& name : kept)
@@ -296,7 +295,7 @@ void UpdateInstallTest::fileListedTwiceLaterWins()
     site.serve(u"data/x.dat"_s, "second");
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"data/x.dat"_s), "second"_ba);
     QCOMPARE(site.game.read(u"y.dat"_s), "y"_ba);
     QVERIFY(partFiles(site).isEmpty());
@@ -321,7 +320,7 @@ void UpdateInstallTest::permissionsOfReplacedAndNewFiles()
     site.serve(u"new.dat"_s, "new");
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(QFile::permissions(site.game.file(u"a.dat"_s)), ownerOnly);
     QCOMPARE(QFile::permissions(site.game.file(u"new.dat"_s)), usual);
     QCOMPARE(QFile::permissions(site.game.file(u"data/b.dat"_s)), usual);
@@ -339,7 +338,7 @@ void UpdateInstallTest::longestNamesInstall()
     site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{name, u"1"_s, u"data"_s}}));
     site.serve(name, "long");
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"data/"_s + name), "long"_ba);
 }
 
@@ -395,7 +394,7 @@ void UpdateInstallTest::interruptedDownloadIsContinued()
     site.serve(u"big.dat"_s, whole);
     site.restart(site.game.path());
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"data/big.dat"_s), body);
     QVERIFY(partFiles(site).isEmpty());
     QVERIFY(!site.game.exists(u"Quorvane.resume"_s));
@@ -450,16 +449,16 @@ void UpdateInstallTest::linksNeverLeadOutside()
     site.run();
     QCOMPARE(outside.snapshot(), before);
     if (updated) {
-        QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+        QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
         QCOMPARE(site.game.read(u"data/b.dat"_s), kit::pattern(3002, 2));
         QCOMPARE(site.game.read(u"info.ini"_s), RemoteManifest);
         QVERIFY(!QFileInfo(site.game.file(link)).isSymLink() || link == u"temp.ini"_s);
     } else if (link == u"data"_s) {
-        QCOMPARE(site.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
-        QCOMPARE(site.view.current(Field::L3), u"Skipped Unsafe File b.dat!"_s);
+        QCOMPARE(site.view.current(StatusField::Status), u"Update Incomplete, Please Try Again!"_s);
+        QCOMPARE(site.view.current(StatusField::Detail), u"Skipped Unsafe File b.dat!"_s);
         QCOMPARE(site.requests(u"b.dat"_s), 0);
     } else {
-        QCOMPARE(site.view.current(Field::L2), u"Please Input The Correct Web URL!"_s);
+        QCOMPARE(site.view.current(StatusField::Status), u"Please Input The Correct Web URL!"_s);
         QVERIFY(!QFileInfo(site.game.file(link)).isSymLink());
     }
     QVERIFY(partFiles(site).isEmpty());

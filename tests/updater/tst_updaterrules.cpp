@@ -108,7 +108,7 @@ void UpdaterRules::getIniCutsAtCharacterBoundary()
 void UpdaterRules::writeIniCreatesMissingFile()
 {
     testsupport::ScratchFolder folder;
-    QVERIFY(modINI::WriteINI(u"UPDATER"_s, u"WebSite"_s, QString(), folder.file(u"Updater.ini"_s)));
+    QVERIFY(modINI::WriteINI(folder.file(u"Updater.ini"_s), u"UPDATER"_s, u"WebSite"_s, QString()));
     QCOMPARE(folder.read(u"Updater.ini"_s), "[UPDATER]\r\nWebSite=\r\n"_ba);
 }
 
@@ -116,9 +116,9 @@ void UpdaterRules::writeIniTakesFileLast()
 {
     testsupport::ScratchFolder folder;
     const QString file = folder.file(u"a.ini"_s);
-    QVERIFY(modINI::WriteINI(u"SEC"_s, u"Key"_s, u"value one"_s, file));
+    QVERIFY(modINI::WriteINI(file, u"SEC"_s, u"Key"_s, u"value one"_s));
     QCOMPARE(modINI::GetINI(file, u"sec"_s, u"KEY"_s), u"value one"_s);
-    QVERIFY(!modINI::WriteINI(u"SEC"_s, u"Key"_s, u"two\nlines"_s, file));
+    QVERIFY(!modINI::WriteINI(file, u"SEC"_s, u"Key"_s, u"two\nlines"_s));
     QCOMPARE(folder.read(u"a.ini"_s), "[SEC]\r\nKey=value one\r\n"_ba);
 }
 

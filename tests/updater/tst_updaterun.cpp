@@ -11,7 +11,6 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-using kit::Field;
 using kit::manifestText;
 
 using Entries = QList<ManifestEntry>;
@@ -68,7 +67,7 @@ void UpdateRunTest::existingUpdaterIniIsNeverRewritten()
 
     site.run();
     QCOMPARE(site.game.read(u"Updater.ini"_s), before);
-    QCOMPARE(site.view.current(Field::L2), u"You Have The Latest Version!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"You Have The Latest Version!"_s);
 }
 
 void UpdateRunTest::updaterIniThatIsAFolder()
@@ -77,8 +76,8 @@ void UpdateRunTest::updaterIniThatIsAFolder()
     QVERIFY(QDir(site.game.path()).mkdir(u"Updater.ini"_s));
     site.run();
     QVERIFY(site.game.isDir(u"Updater.ini"_s));
-    QCOMPARE(site.view.current(Field::L2), u"Please Input The Correct Web URL!"_s);
-    QCOMPARE(site.view.current(Field::Continue), u"on"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Please Input The Correct Web URL!"_s);
+    QVERIFY(site.view.continueEnabled());
 }
 
 void UpdateRunTest::webSiteForms_data()
@@ -101,7 +100,7 @@ void UpdateRunTest::webSiteForms()
 
     site.run();
     QCOMPARE(site.server.requestedPaths(), QStringList{u"/site/info.ini"_s});
-    QCOMPARE(site.view.current(Field::L2), u"You Have The Latest Version!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"You Have The Latest Version!"_s);
 }
 
 void UpdateRunTest::malformedWebSite()
@@ -111,8 +110,8 @@ void UpdateRunTest::malformedWebSite()
     site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {}));
     const auto before = site.game.snapshot();
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Could Not Get Update Information!"_s);
-    QCOMPARE(site.view.current(Field::Continue), u"on"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Could Not Get Update Information!"_s);
+    QVERIFY(site.view.continueEnabled());
     QCOMPARE(site.game.snapshot(), before);
 }
 
@@ -189,18 +188,18 @@ void UpdateRunTest::noInstalledManifestFetchesEverything()
         site.serve(e.FileName, e.FileName.toUtf8());
 
     site.run();
-    QCOMPARE(site.view.values(Field::L2).first(), u"No Version Info!"_s);
-    QCOMPARE(site.view.values(Field::L4), QStringList{u"Version 1.0"_s});
-    QCOMPARE(site.view.values(Field::L3).filter(u"Downloading File"_s),
+    QCOMPARE(site.view.values(StatusField::Status).first(), u"No Version Info!"_s);
+    QCOMPARE(site.view.values(StatusField::Version), QStringList{u"Version 1.0"_s});
+    QCOMPARE(site.view.values(StatusField::Detail).filter(u"Downloading File"_s),
              (QStringList{u"Downloading File 1 Of 3"_s, u"Downloading File 2 Of 3"_s,
                           u"Downloading File 3 Of 3"_s}));
-    QCOMPARE(site.view.values(Field::L2).filter(u"Downloading "_s),
+    QCOMPARE(site.view.values(StatusField::Status).filter(u"Downloading "_s),
              (QStringList{u"Downloading a.dat..."_s, u"Downloading b.dat..."_s,
                           u"Downloading c.dat..."_s}));
     QCOMPARE(site.game.read(u"a.dat"_s), "a.dat"_ba);
     QCOMPARE(site.game.read(u"sub/b.dat"_s), "b.dat"_ba);
     QCOMPARE(site.game.read(u"c.dat"_s), "c.dat"_ba);
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.0!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.0!"_s);
 }
 
 void UpdateRunTest::entryDecisions_data()
@@ -288,18 +287,19 @@ void UpdateRunTest::entryDecisions()
 
     // The loop's own L2 texts: after "Checking File Versions..." and its
     // clearing, up to the final status.
-    QStringList l2 = site.view.values(Field::L2);
+    QStringList l2 = site.view.values(StatusField::Status);
     l2 = l2.mid(l2.indexOf(u"Checking File Versions..."_s) + 2);
     l2.removeLast();
     QCOMPARE(l2, entryTexts);
 
-    const QStringList counters = site.view.values(Field::L3).filter(u"Downloading File"_s);
+    const QStringList counters =
+        site.view.values(StatusField::Detail).filter(u"Downloading File"_s);
     QCOMPARE(counters.size(), fetched.size());
     for (qsizetype i = 0; i < counters.size(); ++i) {
         QCOMPARE(counters.at(i), "Downloading File "_L1 + QString::number(i + 1) + " Of "_L1 +
                                      QString::number(fetched.size()));
     }
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 2.0!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 2.0!"_s);
     QCOMPARE(site.game.read(u"info.ini"_s), manifest);
 }
 
@@ -311,10 +311,10 @@ void UpdateRunTest::noEntriesStillInstallsManifest()
     QByteArray manifest = "[VERSION]\r\nVersion=1.5\r\n"_ba;
     site.serve(u"info.ini"_s, manifest);
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.5!"_s);
-    QCOMPARE(site.view.current(Field::L4), u"Version 1.5"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.5!"_s);
+    QCOMPARE(site.view.current(StatusField::Version), u"Version 1.5"_s);
     QCOMPARE(site.game.read(u"info.ini"_s), manifest);
-    QVERIFY(!site.view.values(Field::L3).contains(u"Checking Files..."_s));
+    QVERIFY(!site.view.values(StatusField::Detail).contains(u"Checking Files..."_s));
 }
 
 void UpdateRunTest::olderRemoteVersionIsInstalled()
@@ -327,7 +327,7 @@ void UpdateRunTest::olderRemoteVersionIsInstalled()
     site.serve(u"info.ini"_s, manifest);
     site.serve(u"a.dat"_s, "older");
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 2.0!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 2.0!"_s);
     QCOMPARE(site.game.read(u"a.dat"_s), "installed"_ba);
     QCOMPARE(site.game.read(u"info.ini"_s), manifest);
 }
@@ -367,7 +367,7 @@ void UpdateRunTest::incompleteUpdateIsNotInstalled()
     site.server.clearRequests();
     site.restart(site.game.path());
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
     QCOMPARE(site.game.read(u"b.dat"_s), "new b"_ba);
     QCOMPARE(site.game.read(u"info.ini"_s), manifest);
@@ -391,13 +391,13 @@ void UpdateRunTest::unwritableGameFileLeavesUpdateIncomplete()
     site.run();
     // Reported when it happens; the loop goes on but installs nothing, not
     // even the folder c.dat would have gone to.
-    const QStringList l3 = site.view.values(Field::L3);
+    const QStringList l3 = site.view.values(StatusField::Detail);
     QCOMPARE(l3.filter(u"Could Not Write"_s),
              (QStringList{u"Could Not Write a.dat!"_s, u"Could Not Write a.dat!"_s}));
     QCOMPARE(l3.at(l3.indexOf(u"Could Not Write a.dat!"_s) + 1), u"Checking Files..."_s);
     QCOMPARE(l3.last(), u"Could Not Write a.dat!"_s);
     QVERIFY(l3.contains(u"Downloaded c.dat!"_s));
-    QCOMPARE(site.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Update Incomplete, Please Try Again!"_s);
     QCOMPARE(site.game.snapshot(), before);
 }
 
@@ -443,7 +443,8 @@ void UpdateRunTest::parallelTextsKeepManifestOrder()
 
     QCOMPARE(sideBySide.view.log(), oneAtATime.view.log());
     QVERIFY(sideBySide.view.log().contains(u"L3=Failed To Download f5.dat!"_s));
-    QCOMPARE(sideBySide.view.current(Field::L2), u"Update Incomplete, Please Try Again!"_s);
+    QCOMPARE(sideBySide.view.current(StatusField::Status),
+             u"Update Incomplete, Please Try Again!"_s);
     // Side by side really overlapped: several connections carried the files.
     QSet<int> connections;
     for (const auto& request : sideBySide.server.requests())
@@ -491,10 +492,10 @@ void UpdateRunTest::passingFailuresAreRetried()
 
     site.run();
     QCOMPARE(site.requests(u"a.dat"_s), requests);
-    QCOMPARE(site.view.values(Field::L3).count(u"Retrying a.dat..."_s),
+    QCOMPARE(site.view.values(StatusField::Detail).count(u"Retrying a.dat..."_s),
              installed ? failures : requests - 1);
     QCOMPARE(site.game.exists(u"a.dat"_s), installed);
-    QCOMPARE(site.view.current(Field::L2),
+    QCOMPARE(site.view.current(StatusField::Status),
              installed ? u"Updated To Version 1.1!"_s : u"Update Incomplete, Please Try Again!"_s);
 }
 
@@ -537,7 +538,7 @@ void UpdateRunTest::secondRunWaitsForTheFirst()
         QCOMPARE(log.size(), 3);
         QCOMPARE(site.game.snapshot(), before);
     } else {
-        QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+        QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
         QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
         QVERIFY(!site.game.exists(u"Quorvane.lock"_s)); // free again for the next run
     }
@@ -552,8 +553,8 @@ void UpdateRunTest::unwritableTempIniIsNamed()
     site.game.write(u"temp.ini/keep"_s, "in the way");
     site.serve(u"info.ini"_s, manifestText(u"1.1"_s, {{u"a.dat"_s, u"2"_s, QString()}}));
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Could Not Get Update Information!"_s);
-    QCOMPARE(site.view.current(Field::L3), u"Could Not Write temp.ini!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Could Not Get Update Information!"_s);
+    QCOMPARE(site.view.current(StatusField::Detail), u"Could Not Write temp.ini!"_s);
     QCOMPARE(site.requests(u"a.dat"_s), 0);
     QCOMPARE(site.game.read(u"temp.ini/keep"_s), "in the way"_ba);
 }
@@ -590,11 +591,11 @@ void UpdateRunTest::installedManifestIsTheOneUsed()
     QCOMPARE(site.requests(u"info.ini"_s), 1);
     QVERIFY(!site.game.exists(u"temp.ini"_s));
     if (tempIniChanges) {
-        QCOMPARE(site.view.current(Field::L2), u"Could Not Get Update Information!"_s);
+        QCOMPARE(site.view.current(StatusField::Status), u"Could Not Get Update Information!"_s);
         QCOMPARE(site.game.read(u"info.ini"_s), installed);
         QCOMPARE(site.game.read(u"a.dat"_s), QByteArray());
     } else {
-        QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+        QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
         QCOMPARE(site.game.read(u"info.ini"_s), used);
         QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
     }

@@ -136,7 +136,7 @@ void FileQueue::fillSlots()
             job.done = true;
             if (m_firstFailure.isEmpty())
                 m_firstFailure = text;
-            post(job, Field::L3, text);
+            post(job, StatusField::Detail, text);
             continue;
         }
         ++m_inFlight;
@@ -200,8 +200,9 @@ void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
 {
     Job& job = m_jobs[index];
     if (!job.progress)
-        job.progress.emplace(declared,
-                             [this, &job](const QString& text) { post(job, Field::Label4, text); });
+        job.progress.emplace(declared, [this, &job](const QString& text) {
+            post(job, StatusField::Progress, text);
+        });
     job.progress->advanceTo(received);
     present();
 }
@@ -245,7 +246,7 @@ void FileQueue::onFinished(std::size_t index)
     job.sink.reset(); // removes a part file not kept, and the folders it made
     const auto& delays = m_inet.retryDelays();
     if (done->isTransient() && job.attempts <= int(delays.size())) {
-        post(job, Field::L3, "Retrying "_L1 + name + "..."_L1);
+        post(job, StatusField::Detail, "Retrying "_L1 + name + "..."_L1);
         const int base = int(delays[std::size_t(job.attempts - 1)].count());
         const int jitter = QRandomGenerator::global()->bounded(base / 5 * 2 + 1) - base / 5;
         job.retry = std::make_unique<QTimer>();
@@ -282,13 +283,13 @@ void FileQueue::finishJob(Job& job, bool ok, const QString& text)
     job.done = true;
     if (!ok && m_firstFailure.isEmpty())
         m_firstFailure = text;
-    post(job, Field::L3, text);
+    post(job, StatusField::Detail, text);
     --m_inFlight;
     fillSlots();
     present();
 }
 
-void FileQueue::post(Job& job, Field field, const QString& text)
+void FileQueue::post(Job& job, StatusField field, const QString& text)
 {
     job.pending.emplace_back(field, text);
 }
@@ -319,7 +320,7 @@ void FileQueue::present()
 
 void FileQueue::introduce(Job& job)
 {
-    show(Field::L3, u"Checking Files..."_s);
+    show(StatusField::Detail, u"Checking Files..."_s);
     const auto counterText = [&]() -> QString {
         return "Downloading File "_L1 + QString::number(*m_counter) + " Of "_L1 +
                QString::number(m_setup.pendingTotal);
@@ -331,43 +332,46 @@ void FileQueue::introduce(Job& job)
         const QString text = "Skipped Unsafe File "_L1 + job.remote.FileName + u'!';
         if (m_firstFailure.isEmpty())
             m_firstFailure = text;
-        show(Field::L3, text);
+        show(StatusField::Detail, text);
         break;
     }
     case Job::Action::UpToDate:
-        show(Field::L2, u"File Already Up To Date!"_s);
+        show(StatusField::Status, u"File Already Up To Date!"_s);
         break;
     case Job::Action::Download:
         ++*m_counter;
         if (job.mending) {
-            show(Field::L3, counterText());
-            show(Field::L2, "Repairing "_L1 + job.local.FileName + "..."_L1);
+            show(StatusField::Detail, counterText());
+            show(StatusField::Status, "Repairing "_L1 + job.local.FileName + "..."_L1);
         } else if (!hasName(job.local)) {
-            show(Field::L2, "Downloading "_L1 + job.remote.FileName + "..."_L1);
-            show(Field::L3, counterText());
+            show(StatusField::Status, "Downloading "_L1 + job.remote.FileName + "..."_L1);
+            show(StatusField::Detail, counterText());
         } else {
-            show(Field::L3, counterText());
-            show(Field::L2, "Updating "_L1 + job.local.FileName + " From Version "_L1 +
-                                job.local.FileVersion + " To "_L1 + job.remote.FileVersion +
-                                "..."_L1);
+            show(StatusField::Detail, counterText());
+            show(StatusField::Status, "Updating "_L1 + job.local.FileName + " From Version "_L1 +
+                                          job.local.FileVersion + " To "_L1 +
+                                          job.remote.FileVersion + "..."_L1);
         }
         break;
     }
 }
 
-void FileQueue::show(Field field, const QString& text)
+void FileQueue::show(StatusField field, const QString& text)
 {
     if (m_cancelled)
         return;
     switch (field) {
-    case Field::L2:
-        m_view.setL2(text);
+    case StatusField::Status:
+        m_view.setStatus(text);
         break;
-    case Field::L3:
-        m_view.setL3(text);
+    case StatusField::Detail:
+        m_view.setDetail(text);
         break;
-    case Field::Label4:
-        m_view.setLabel4(text);
+    case StatusField::Version:
+        m_view.setVersion(text);
+        break;
+    case StatusField::Progress:
+        m_view.setProgress(text);
         break;
     }
 }

@@ -7,6 +7,7 @@
 
 #include "ManifestEntry.h"
 #include "Transfer.h"
+#include "UpdateView.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -25,7 +26,6 @@ class ResumeIndex;
 struct ResumeRecord;
 class PartSink;
 class StagedFiles;
-class UpdateView;
 class Progress;
 class QTimer;
 
@@ -76,12 +76,6 @@ public:
 
 private:
     struct Job;
-    enum class Field
-    {
-        L2,
-        L3,
-        Label4
-    };
 
     void fillSlots();
     void startAttempt(std::size_t index);
@@ -92,10 +86,10 @@ private:
     void prepare(Job& job);
     void keepForResume(Job& job);
     void recordResume(const Job& job);
-    void post(Job& job, Field field, const QString& text);
+    void post(Job& job, StatusField field, const QString& text);
     void present();
     void introduce(Job& job);
-    void show(Field field, const QString& text);
+    void show(StatusField field, const QString& text);
 
     Inet& m_inet;
     UpdateView& m_view;

@@ -43,7 +43,7 @@ struct FileQueue::Job
     std::unique_ptr<transfer::Transfer> transfer;
     std::unique_ptr<QTimer> retry;
     std::optional<Progress> progress;
-    std::vector<std::pair<Field, QString>> pending; // texts not yet shown
+    std::vector<std::pair<StatusField, QString>> pending; // texts not yet shown
     bool introduced = false;
     bool done = false;
     bool ok = true;

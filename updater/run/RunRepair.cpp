@@ -65,7 +65,8 @@ void UpdateSession::findRepairs()
     if (!root())
         return;
     for (qsizetype n = 0; n < m_state.RemoteEntries.size(); ++n) {
-        if (!repairCandidate(n))
+        // Without a size the installed manifest promises nothing to check against.
+        if (!repairCandidate(n) || !m_state.LocalEntries.at(n).FileSize)
             continue;
         const delta::Installed state = delta::checkInstalled(*root(), m_state.LocalEntries.at(n));
         if (delta::needsFetch(state))
@@ -96,7 +97,7 @@ void UpdateSession::verifyInstalled()
     }
     if (todo.isEmpty() || !root() || m_quit)
         return;
-    m_view.setL2(u"Verifying Files..."_s);
+    m_view.setStatus(u"Verifying Files..."_s);
     std::atomic<qint64> hashed{0};
     std::atomic_bool stop{false};
     QList<delta::Installed> results(todo.size(), delta::Installed::Intact);
@@ -106,7 +107,7 @@ void UpdateSession::verifyInstalled()
         for (qsizetype i = 0; i < todo.size() && !stop; ++i)
             results[i] = delta::verifyInstalled(folder, local.at(todo[i]), hashed, stop);
     }));
-    Progress progress(total, [this](const QString& text) { m_view.setLabel4(text); });
+    Progress progress(total, [this](const QString& text) { m_view.setProgress(text); });
     QEventLoop loop;
     QTimer tick;
     connect(&tick, &QTimer::timeout, &loop, [&] { progress.advanceTo(hashed); });

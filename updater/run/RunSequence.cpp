@@ -73,7 +73,7 @@ bool UpdateSession::acquireLock()
         return true;
     }
     m_view.setContinueEnabled(false);
-    m_view.setL2(u"Another Update Is Running!"_s);
+    m_view.setStatus(u"Another Update Is Running!"_s);
     QEventLoop loop;
     QTimer poll;
     connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -147,17 +147,17 @@ std::optional<QString> UpdateSession::fetchManifest()
     if (m_quit || outcome == transfer::Outcome::Cancelled)
         return unusable;
     if (outcome != transfer::Outcome::Complete) {
-        m_view.setL3(u"Failed To Download info.ini!"_s);
+        m_view.setDetail(u"Failed To Download info.ini!"_s);
         return unusable;
     }
     if (!manifestIsTrusted(sink.bytes))
         return m_quit ? unusable : u"Could Not Verify Update Information!"_s;
     if (!root() || !root()->writeFileAtomically(u"temp.ini"_s, sink.bytes)) {
         noteFailure(u"Could Not Write temp.ini!"_s);
-        m_view.setL3(m_firstFailure);
+        m_view.setDetail(m_firstFailure);
         return unusable;
     }
-    m_view.setL3(u"Downloaded info.ini!"_s);
+    m_view.setDetail(u"Downloaded info.ini!"_s);
     m_manifestBytes = std::move(sink.bytes);
     const Manifest manifest = Manifest::parse(m_manifestBytes);
     m_state.GameFile = manifest.gameFileName();
@@ -200,10 +200,10 @@ void UpdateSession::endRun(const QString& status)
 void UpdateSession::endWithoutInstalling(const QString& status)
 {
     m_staged.reset(); // its part files go
-    m_view.setL2(status);
+    m_view.setStatus(status);
     if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
-    m_view.setL3(m_firstFailure);
+        m_view.setVersion("Version "_L1 + m_state.LocalVersion);
+    m_view.setDetail(m_firstFailure);
     m_view.setContinueEnabled(true);
     deleteTempManifest();
     endRun(status);
@@ -225,14 +225,14 @@ bool UpdateSession::installSet()
     m_staged.reset();
     for (const QString& localName : failed) {
         noteFailure("Could Not Write "_L1 + localName + u'!');
-        m_view.setL3("Could Not Write "_L1 + localName + u'!');
+        m_view.setDetail("Could Not Write "_L1 + localName + u'!');
     }
     return failed.isEmpty();
 }
 
 void UpdateSession::finishUpdate()
 {
-    m_view.setL2(u"Checking File Versions..."_s);
+    m_view.setStatus(u"Checking File Versions..."_s);
     bool complete = true;
     if (m_state.EntryCount > 0) {
         LoadManifests();
@@ -258,9 +258,9 @@ void UpdateSession::finishUpdate()
     }
     const QString status = "Updated To Version "_L1 + m_state.RemoteVersion + u'!';
     m_view.setContinueEnabled(true);
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(status);
-    m_view.setL3(QString());
+    m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
+    m_view.setStatus(status);
+    m_view.setDetail(QString());
     deleteTempManifest();
     endRun(status);
 }
@@ -293,13 +293,13 @@ void UpdateSession::UpdateRun()
     m_log.add(u"start: Quorvane " QV_VERSION_STRING ", site \"%1\""_s.arg(m_state.BaseUrl));
 
     if (!m_state.LocalVersion.isEmpty())
-        m_view.setL4("Version "_L1 + m_state.LocalVersion);
+        m_view.setVersion("Version "_L1 + m_state.LocalVersion);
     else
-        m_view.setL2(u"No Version Info!"_s);
+        m_view.setStatus(u"No Version Info!"_s);
 
     if (m_state.BaseUrl.isEmpty()) {
         m_view.setContinueEnabled(true);
-        m_view.setL2(u"Please Input The Correct Web URL!"_s);
+        m_view.setStatus(u"Please Input The Correct Web URL!"_s);
         endRun(u"Please Input The Correct Web URL!"_s);
         return;
     }
@@ -307,8 +307,8 @@ void UpdateSession::UpdateRun()
         return;
 
     m_view.setContinueEnabled(false);
-    m_view.setL2(u"Getting News..."_s);
-    m_view.setL2(u"Getting Information..."_s);
+    m_view.setStatus(u"Getting News..."_s);
+    m_view.setStatus(u"Getting Information..."_s);
 
     const std::optional<QString> unusable = fetchManifest();
     if (m_quit)
@@ -321,9 +321,9 @@ void UpdateSession::UpdateRun()
         finishUpdate();
         return;
     }
-    m_view.setL4("Version "_L1 + m_state.RemoteVersion);
-    m_view.setL2(u"You Have The Latest Version!"_s);
-    m_view.setL3(QString());
+    m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
+    m_view.setStatus(u"You Have The Latest Version!"_s);
+    m_view.setDetail(QString());
     m_view.setContinueEnabled(true);
     deleteTempManifest();
     endRun(u"You Have The Latest Version!"_s);

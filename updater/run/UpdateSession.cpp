@@ -87,7 +87,7 @@ int UpdateSession::fetch(const QString& remoteName, transfer::BodySink& sink, qi
                 if (!showProgress)
                     return;
                 if (!progress)
-                    progress.emplace(declared, [this](const QString& t) { m_view.setLabel4(t); });
+                    progress.emplace(declared, [this](const QString& t) { m_view.setProgress(t); });
                 progress->advanceTo(received);
             });
     QEventLoop loop;
@@ -116,7 +116,7 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     if (!folder.isEmpty() && updaterules::isSeparator(folder.back()))
         folder.chop(1);
     if (updaterules::isUnsafeEntry(folder, localName)) {
-        m_view.setL3("Skipped Unsafe File "_L1 + remoteName + u'!');
+        m_view.setDetail("Skipped Unsafe File "_L1 + remoteName + u'!');
         return false;
     }
     QStringList folders = updaterules::pathSegments(folder);
@@ -125,7 +125,7 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     folders.append(nameParts);
 
     if (!root()) {
-        m_view.setL3("Could Not Write "_L1 + localName + u'!');
+        m_view.setDetail("Could Not Write "_L1 + localName + u'!');
         return false;
     }
     StagedFiles staged(*root());
@@ -134,14 +134,14 @@ bool UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     if (m_quit || outcome == transfer::Outcome::Cancelled)
         return false;
     if (outcome == transfer::Outcome::Complete && sink.commit() && staged.install().isEmpty()) {
-        m_view.setL3("Downloaded "_L1 + remoteName + u'!');
+        m_view.setDetail("Downloaded "_L1 + remoteName + u'!');
         return true;
     }
     if (outcome == transfer::Outcome::Complete || outcome == transfer::Outcome::WriteFailed) {
-        m_view.setL3("Could Not Write "_L1 + localName + u'!');
+        m_view.setDetail("Could Not Write "_L1 + localName + u'!');
         return false;
     }
-    m_view.setL3("Failed To Download "_L1 + remoteName + u'!');
+    m_view.setDetail("Failed To Download "_L1 + remoteName + u'!');
     return false;
 }
 
@@ -196,7 +196,7 @@ bool UpdateSession::UpdateFiles()
 {
     if (m_quit)
         return false;
-    m_view.setL2(QString());
+    m_view.setStatus(QString());
     m_state.DownloadCounter = 0;
     if (!root()) {
         noteFailure(u"Could Not Write temp.ini!"_s);

@@ -77,7 +77,7 @@ public:
 
     // Fetches BaseUrl + remoteName into the game folder (below `subFolder`) as
     // localName. The target is replaced only by a complete, accepted body; on
-    // any failure it stays as it was. Reports through L3 and Label4.
+    // any failure it stays as it was. Reports through the detail and progress fields.
     bool DownloadFile(const QString& remoteName, const QString& localName,
                       const QString& subFolder = QString());
 

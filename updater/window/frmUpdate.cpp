@@ -89,7 +89,7 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
                                      u"100%"_s);
     m_l4 = makeLabel<FieldLabel>(this, u"L4"_s, {93, 361, 145, 17}, Qt::AlignLeft, white);
     m_continue->setEnabled(false);
-    m_model.setLabel4(m_label4->text());
+    m_model.setProgress(m_label4->text());
 
     const auto openExternal = [this](const QUrl& url) { m_services->openExternal(url); };
     auto makeView = [&](const QString& name, const QRect& geometry) {
@@ -140,24 +140,24 @@ void frmUpdate::loadPages(const QString& site)
         m_news->load(news);
 }
 
-void frmUpdate::setL2(const QString& text)
+void frmUpdate::setStatus(const QString& text)
 {
-    m_model.setL2(text);
+    m_model.setStatus(text);
 }
 
-void frmUpdate::setL3(const QString& text)
+void frmUpdate::setDetail(const QString& text)
 {
-    m_model.setL3(text);
+    m_model.setDetail(text);
 }
 
-void frmUpdate::setL4(const QString& text)
+void frmUpdate::setVersion(const QString& text)
 {
-    m_model.setL4(text);
+    m_model.setVersion(text);
 }
 
-void frmUpdate::setLabel4(const QString& text)
+void frmUpdate::setProgress(const QString& text)
 {
-    m_model.setLabel4(text);
+    m_model.setProgress(text);
 }
 
 // PLAY answers at once; only the texts wait for the next frame.
@@ -169,11 +169,10 @@ void frmUpdate::setContinueEnabled(bool enabled)
 
 void frmUpdate::applyStatus()
 {
-    using Field = StatusModel::Field;
-    m_l2->setText(m_model.text(Field::L2));
-    m_l3->setText(m_model.text(Field::L3));
-    m_l4->setText(m_model.text(Field::L4));
-    m_label4->setText(m_model.text(Field::Label4));
+    m_l2->setText(m_model.text(StatusField::Status));
+    m_l3->setText(m_model.text(StatusField::Detail));
+    m_l4->setText(m_model.text(StatusField::Version));
+    m_label4->setText(m_model.text(StatusField::Progress));
     m_continue->setEnabled(m_model.continueEnabled());
 }
 

@@ -39,10 +39,10 @@ public:
 
     // UpdateView
     void showWindow(const QString& siteUrl) override;
-    void setL2(const QString& text) override;
-    void setL3(const QString& text) override;
-    void setL4(const QString& text) override;
-    void setLabel4(const QString& text) override;
+    void setStatus(const QString& text) override;
+    void setDetail(const QString& text) override;
+    void setVersion(const QString& text) override;
+    void setProgress(const QString& text) override;
     void setContinueEnabled(bool enabled) override;
 
 signals:
