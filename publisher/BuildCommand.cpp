@@ -331,7 +331,8 @@ int runBuild(const BuildOptions& options, QTextStream& out, QTextStream& err)
     out << u"smaller forms: "_s << plan->packed.compressed << u" compressed copies, "_s
         << plan->packed.patches << u" patches, "_s << plan->packed.formBytes
         << u" bytes; kept for later patches: "_s << plan->packed.keptBytes << u" bytes"_s
-        << Qt::endl;
+        << Qt::endl
+        << u"patches made in "_s << plan->packed.patchMs << u" ms"_s << Qt::endl;
     return 0;
 }
 

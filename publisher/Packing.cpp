@@ -6,10 +6,12 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
@@ -129,6 +131,9 @@ QString packOne(const QString& siteDir, const ReleaseFile& file, const QList<QBy
         ++stats.compressed;
         stats.formBytes += copy->size();
     }
+    QElapsedTimer clock;
+    clock.start();
+    const auto timed = qScopeGuard([&] { stats.patchMs += clock.elapsed(); });
     for (const QByteArray& base : bases) {
         QFile old(findBase(siteDir, file.name, base));
         if (old.fileName().isEmpty() || !old.open(QIODevice::ReadOnly) || old.size() == 0)

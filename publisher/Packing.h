@@ -22,6 +22,7 @@ struct PackStats
     int patches = 0;
     qint64 formBytes = 0; // of the forms written by this build
     qint64 keptBytes = 0; // of the earlier versions kept for patches (links to current files aside)
+    qint64 patchMs = 0;   // spent making patches
 };
 
 // A release file named like the packed folder would hide it.
