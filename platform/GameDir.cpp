@@ -31,6 +31,11 @@ bool validName(const QString& name)
     return true;
 }
 
+QString systemReason(const QString& path, int osError)
+{
+    return u"%1: %2"_s.arg(QDir::toNativeSeparators(path), qt_error_string(osError));
+}
+
 QString invalidName(const QString& name)
 {
     return u"\"%1\" is not a valid name"_s.arg(name);
@@ -152,7 +157,7 @@ bool GameDir::writeFileAtomically(const QString& name, const QByteArray& bytes,
     std::unique_ptr<QFile> file = create(temp, permissionsOf(name), error);
     if (!file)
         return false;
-    const bool written = file->write(bytes) == bytes.size() && syncFile(*file);
+    const bool written = file->write(bytes) == bytes.size() && gamedir::syncFile(*file);
     const QString writeError = file->errorString();
     file->close();
     if (!written) {

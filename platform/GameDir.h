@@ -12,6 +12,8 @@
 // Names passed to the members are single path components: "", ".", "..",
 // and names holding '/' or NUL are refused.
 
+#include "Result.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -53,6 +55,30 @@ public:
     // Never follows a link. An invalid name is Other.
     Kind kindOf(const QString& name) const;
 
+    // What `name` is and, for a regular file, its size (-1 for anything
+    // else). Never follows a link.
+    struct Stat
+    {
+        Kind kind = Kind::Missing;
+        qint64 size = -1;
+    };
+    Stat statOf(const QString& name) const;
+    qint64 sizeOf(const QString& name) const { return statOf(name).size; }
+    bool exists(const QString& name) const { return kindOf(name) != Kind::Missing; }
+
+    // A regular file of at most `maxBytes` open for reading; none, with why,
+    // when it is missing, a link, not a regular file (never blocks on a pipe)
+    // or too big.
+    std::unique_ptr<QFile> openForReading(const QString& name, qint64 maxBytes,
+                                          Result* why = nullptr) const;
+
+    // Makes the data of the regular file `name` durable (never through a link).
+    Result syncFile(const QString& name) const;
+
+    // Bytes free to this program on the folder's file system, asked through
+    // the folder's own handle (a mount table may not show the folder at all).
+    std::optional<qint64> freeSpace(Result* why = nullptr) const;
+
     // A new file, created exclusively (fails if anything, a link included, has
     // that name) with exactly `perms`, open for writing, unbuffered.
     std::unique_ptr<QFile> createNew(const QString& name, QFileDevice::Permissions perms,
@@ -62,10 +88,6 @@ public:
     // unbuffered: a part file that continues where an interrupted download
     // stopped.
     std::unique_ptr<QFile> openForAppend(const QString& name, QString* error = nullptr) const;
-
-    // An existing regular file (never a link) open for reading: a file whose
-    // bytes are read in place, such as one a patch applies to.
-    std::unique_ptr<QFile> openForRead(const QString& name, QString* error = nullptr) const;
 
     // Of a regular file; nullopt for anything else, links included.
     std::optional<QFileDevice::Permissions> permissionsOf(const QString& name) const;

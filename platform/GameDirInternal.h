@@ -4,6 +4,11 @@
 
 #include "GameDir.h"
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 class QFile;
 
 namespace gamedir {
@@ -19,5 +24,25 @@ QString explain(GameDir::Kind kind, GameDir::Kind wanted, const QString& path,
                 const QString& otherwise);
 // Makes the file's bytes durable (defined per system).
 bool syncFile(QFile& file);
+
+// "path: what the system said".
+QString systemReason(const QString& path, int osError);
+
+#ifndef Q_OS_WIN
+template <typename Call> auto retryOnSignal(Call call)
+{
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+struct DescriptorGuard
+{
+    int fd;
+    ~DescriptorGuard() { ::close(fd); }
+};
+#endif
 
 } // namespace gamedir

@@ -24,25 +24,10 @@ using Kind = GameDir::Kind;
 
 namespace {
 
-template <typename Call> auto retryOnSignal(Call call)
-{
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
-
 QString reason(const QString& path, int err)
 {
-    return u"%1: %2"_s.arg(QDir::toNativeSeparators(path), qt_error_string(err));
+    return systemReason(path, err);
 }
-
-struct DescriptorGuard
-{
-    int fd;
-    ~DescriptorGuard() { ::close(fd); }
-};
 
 struct ModeBit
 {
@@ -225,32 +210,6 @@ std::unique_ptr<QFile> GameDir::openForAppend(const QString& name, QString* erro
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         !file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
                     QFileDevice::AutoCloseHandle)) {
-        fail(error, pathOf(name) + QStringLiteral(": not a regular file"));
-        ::close(fd);
-        return nullptr;
-    }
-    return file;
-}
-
-std::unique_ptr<QFile> GameDir::openForRead(const QString& name, QString* error) const
-{
-    if (!validName(name)) {
-        fail(error, invalidName(name));
-        return nullptr;
-    }
-    // Not blocking: opening a named pipe for reading would otherwise wait for a writer.
-    const int fd = retryOnSignal([&] {
-        return ::openat(m_fd, QFile::encodeName(name).constData(),
-                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    });
-    if (fd < 0) {
-        fail(error, reason(pathOf(name), errno));
-        return nullptr;
-    }
-    struct stat st = {};
-    auto file = std::make_unique<QFile>();
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         fail(error, pathOf(name) + QStringLiteral(": not a regular file"));
         ::close(fd);
         return nullptr;

@@ -152,26 +152,6 @@ std::unique_ptr<QFile> GameDir::openForAppend(const QString& name, QString* erro
     return file;
 }
 
-std::unique_ptr<QFile> GameDir::openForRead(const QString& name, QString* error) const
-{
-    if (!validName(name)) {
-        fail(error, invalidName(name));
-        return nullptr;
-    }
-    if (!chainIsPlain(error))
-        return nullptr;
-    if (kindOf(name) != Kind::File) {
-        fail(error, pathOf(name) + QStringLiteral(": not a regular file"));
-        return nullptr;
-    }
-    auto file = std::make_unique<QFile>(pathOf(name));
-    if (!file->open(QIODevice::ReadOnly)) {
-        fail(error, file->errorString());
-        return nullptr;
-    }
-    return file;
-}
-
 std::optional<QFileDevice::Permissions> GameDir::permissionsOf(const QString& name) const
 {
     if (kindOf(name) != Kind::File)

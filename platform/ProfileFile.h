@@ -6,6 +6,7 @@
 // crosses in the file's own encoding (ProfileText.h).
 
 #include "ProfileText.h"
+#include "Result.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -25,15 +26,7 @@ class Index;
 }
 
 // Outcome of a write: ok, or a reason a person can read.
-struct WriteResult
-{
-    bool ok = false;
-    QString error;
-
-    explicit operator bool() const { return ok; }
-    static WriteResult success() { return {true, {}}; }
-    static WriteResult failure(QString reason) { return {false, std::move(reason)}; }
-};
+using WriteResult = ::Result;
 
 // The value of `key` in `section` of the file at `path`, or nothing when the
 // file, the section or the key is missing. Names are trimmed and matched

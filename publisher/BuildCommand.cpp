@@ -5,6 +5,7 @@
 #include "Packing.h"
 #include "Release.h"
 #include "SecretKeyFile.h"
+#include "SerialMemory.h"
 #include "SiteManifest.h"
 #include "UpdateRules.h"
 
@@ -203,6 +204,25 @@ void printProblems(QTextStream& err, const QStringList& problems)
         err << u"  "_s << p << Qt::endl;
 }
 
+// Above the site's Serial and above every one signed with the key before.
+bool decideSerial(const BuildOptions& o, const std::optional<SiteManifest>& before, Plan& plan,
+                  QTextStream& err)
+{
+    std::optional<qint64> signedBefore;
+    if (o.secretKeyFile) {
+        const auto remembered = readSignedSerial(*o.secretKeyFile);
+        if (!remembered) {
+            printProblems(err, {remembered.reason()});
+            return false;
+        }
+        signedBefore = remembered.value();
+    }
+    plan.next.serial = nextSerial(before ? before->serial : std::nullopt, signedBefore);
+    if (!plan.next.serial)
+        printProblems(err, {u"Serial: the highest Serial is reached; no later one exists"_s});
+    return plan.next.serial.has_value();
+}
+
 std::optional<Plan> makePlan(const BuildOptions& o, QTextStream& err)
 {
     QStringList problems = checkFolders(o) + checkVersion(o.version);
@@ -246,7 +266,8 @@ std::optional<Plan> makePlan(const BuildOptions& o, QTextStream& err)
     plan.next.gameFileName = before && !before->gameFileName.trimmed().isEmpty()
                                  ? before->gameFileName
                                  : QString::fromLatin1(DefaultGameFileName);
-    plan.next.serial = before ? before->serial.value_or(0) + 1 : 1;
+    if (!decideSerial(o, before, plan, err))
+        return std::nullopt;
     if (o.expiresDays)
         plan.next.expires = o.now.toUTC().addDays(*o.expiresDays);
     return plan;
@@ -275,6 +296,9 @@ QString applyPlan(const BuildOptions& o, const Plan& plan)
     QSaveFile manifestFile(sitePath(o.siteDir, u"info.ini"_s));
     QSaveFile signatureFile(sitePath(o.siteDir, u"info.ini.sig"_s));
     if (!saveAtomically(manifestFile, manifest, &error))
+        return error;
+    // Remembered first: a failure later only leaves a Serial unused.
+    if (plan.key && !rememberSignedSerial(*o.secretKeyFile, *plan.next.serial, &error))
         return error;
     if (plan.key) {
         const QByteArray signature = verify::sign(manifest, *plan.key);

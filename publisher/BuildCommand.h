@@ -12,6 +12,9 @@
 
 namespace publisher {
 
+// How long a signed manifest stays valid when --expires does not say.
+inline constexpr int DefaultExpiresDays = 90;
+
 struct BuildOptions
 {
     QString releaseDir;

@@ -15,11 +15,15 @@ namespace {
 
 constexpr int UsageError = 2;
 
-const QString Usage =
+constexpr QStringView Usage =
     u"usage: quorvane-publish keygen SECRET_KEY_FILE\n"
     "       quorvane-publish build RELEASE_DIR SITE_DIR --version V [--sign SECRET_KEY_FILE] "
-    "[--expires DAYS] [--deltas K]\n"
-    "       quorvane-publish verify SITE_DIR [--key PUBLIC_KEY]"_s;
+    "[--expires DAYS|never] [--deltas K]\n"
+    "       quorvane-publish verify SITE_DIR [--key PUBLIC_KEY]\n"
+    "Expires: a signed manifest expires after 90 days unless --expires says otherwise "
+    "(--expires never writes none). Players refuse a signed manifest whose Expires has "
+    "passed, so a frozen site stops updates rather than holding players back; publish "
+    "again before then. A signed manifest without Expires is accepted for ever.";
 
 struct CommandLine
 {
@@ -60,7 +64,7 @@ CommandLine parseArguments(const QStringList& args, const QStringList& allowed)
 
 int usage(QTextStream& err, const QString& why)
 {
-    err << u"quorvane-publish: "_s << why << Qt::endl << Usage << Qt::endl;
+    err << u"quorvane-publish: "_s << why << Qt::endl << Usage.toString() << Qt::endl;
     return UsageError;
 }
 
@@ -83,11 +87,14 @@ int build(const QStringList& args, QTextStream& out, QTextStream& err, const QDa
         return usage(err, u"build needs --version"_s);
     BuildOptions options{line.positional[0],        line.positional[1], *version,
                          option(line, u"--sign"_s), std::nullopt,       now};
-    if (const auto days = option(line, u"--expires"_s)) {
+    const auto days = option(line, u"--expires"_s);
+    if (days && *days != u"never"_s) {
         bool ok = false;
         options.expiresDays = days->toInt(&ok);
         if (!ok)
-            return usage(err, u"--expires takes a whole number of days"_s);
+            return usage(err, u"--expires takes a whole number of days, or never"_s);
+    } else if (!days && options.secretKeyFile) {
+        options.expiresDays = DefaultExpiresDays;
     }
     if (const auto deltas = option(line, u"--deltas"_s)) {
         bool ok = false;
@@ -138,6 +145,10 @@ int runPublisher(const QStringList& arguments, QTextStream& out, QTextStream& er
         if (rest.size() != 1 || rest.first().startsWith(u"--"_s))
             return usage(err, u"keygen takes SECRET_KEY_FILE"_s);
         return runKeygen(rest.first(), out, err);
+    }
+    if (command == u"help"_s || command == u"--help"_s) {
+        out << Usage.toString() << Qt::endl;
+        return 0;
     }
     if (command == u"build"_s)
         return build(rest, out, err, now);

@@ -1,6 +1,7 @@
 #include "Packing.h"
 
 #include "FormKeys.h"
+#include "Sha256.h"
 #include "UpdateRules.h"
 #include "ZstdForms.h"
 
@@ -91,7 +92,7 @@ bool writeForm(const QString& siteDir, const verify::PackedForm& form, const QBy
 verify::PackedForm formOf(verify::PackedForm::Kind kind, const QByteArray& bytes,
                           const QByteArray& base = {})
 {
-    return {kind, base, bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
+    return {kind, base, bytes.size(), verify::Sha256::hash(bytes)};
 }
 
 // Where the site keeps the version of a file with `sha256`, if anywhere: a

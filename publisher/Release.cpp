@@ -1,8 +1,9 @@
 #include "Release.h"
 
+#include "GameDir.h"
+#include "Sha256.h"
 #include "UpdateRules.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -11,6 +12,11 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <memory>
+
+#ifndef Q_OS_WIN
+#include <dirent.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -20,13 +26,29 @@ namespace {
 
 constexpr qint64 ChunkSize = 1 << 20;
 
-// Names the site or the game folder use for the updater's own files.
+// Names the site or the game folder use for the updater's own files: the
+// updater would overwrite, sweep or misread a game file of such a name.
 bool isReservedName(const QString& name)
 {
-    static constexpr QStringView reserved[] = {u"info.ini", u"info.ini.sig", u"temp.ini",
-                                               u"Updater.ini"};
-    return std::any_of(std::begin(reserved), std::end(reserved),
-                       [&](QStringView r) { return name.compare(r, Qt::CaseInsensitive) == 0; });
+    static constexpr QStringView reserved[] = {
+        u"info.ini",        u"info.ini.sig",     u"temp.ini",      u"Updater.ini",
+        u"Quorvane.resume", u"Quorvane.journal", u"Quorvane.lock", u"Quorvane.log"};
+    const bool listed = std::any_of(std::begin(reserved), std::end(reserved), [&](QStringView r) {
+        return name.compare(r, Qt::CaseInsensitive) == 0;
+    });
+    const bool partName = name.startsWith(u".qvpart-"_s, Qt::CaseInsensitive) ||
+                          (name.startsWith(u'.') && name.contains(u".part-"_s));
+    return listed || partName || GameDir::isTemporaryName(name);
+}
+
+constexpr QStringView QuotedProblem =
+    u"is in quotes, which the updater strips from manifest values";
+
+// The manifest reader takes a value in matching quotes for the text inside.
+bool isQuoted(const QString& value)
+{
+    return value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+           value.back() == value.front();
 }
 
 // Why a segment cannot stand in a manifest line as written, or empty.
@@ -36,6 +58,8 @@ QString segmentProblem(const QString& segment)
         return u"holds a \"\\\", which the updater reads as a folder separator"_s;
     if (segment != segment.trimmed())
         return u"begins or ends with a blank, which a manifest cannot keep"_s;
+    if (isQuoted(segment))
+        return QuotedProblem.toString();
     for (QChar c : segment) {
         if (c.category() == QChar::Other_Control)
             return u"holds a control character"_s;
@@ -49,11 +73,37 @@ QString nameProblem(const QStringList& segments, const QString& folder, const QS
         if (QString why = segmentProblem(segment); !why.isEmpty())
             return why;
     }
+    if (isQuoted(folder))
+        return QuotedProblem.toString();
     if (updaterules::isUnsafeEntry(folder, name))
         return u"the updater refuses the name as unsafe"_s;
     if (isReservedName(name))
         return u"the updater and the site use this name for their own files"_s;
     return {};
+}
+
+// Names in `path` that are not valid UTF-8: Qt's listings leave them out,
+// so they are read from the system's own.
+QStringList undecodableNames(const QString& path, const QString& relative)
+{
+    QStringList problems;
+#ifndef Q_OS_WIN
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(path).constData()),
+                                                  &::closedir);
+    while (dir) {
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry)
+            break;
+        const QByteArray name(entry->d_name);
+        if (QString::fromUtf8(name).toUtf8() != name)
+            problems.append((relative.isEmpty() ? QString() : relative + u'/') +
+                            QString::fromUtf8(name) + u": the name is not valid UTF-8"_s);
+    }
+#else
+    Q_UNUSED(path);
+    Q_UNUSED(relative);
+#endif
+    return problems;
 }
 
 } // namespace
@@ -62,6 +112,7 @@ QStringList foreignEntries(const QString& folder, const QString& what)
 {
     QStringList problems;
     const QDir root(QFileInfo(folder).absoluteFilePath());
+    problems += undecodableNames(root.path(), QString());
     // Without FollowSymlinks a linked folder is listed, never entered.
     QDirIterator it(root.path(),
                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -72,8 +123,8 @@ QStringList foreignEntries(const QString& folder, const QString& what)
         if (info.isSymLink() || info.isJunction())
             problems.append(relative + u": is a link; "_s + what +
                             u" must hold its files themselves, never a link to elsewhere"_s);
-        else if (!info.exists()) // the name did not survive decoding: not UTF-8
-            problems.append(relative + u": the name is not valid UTF-8"_s);
+        else if (info.isDir())
+            problems += undecodableNames(info.filePath(), relative);
     }
     problems.sort();
     return problems;
@@ -88,7 +139,7 @@ ReleaseScan scanRelease(const QString& releaseDir)
     QDirIterator it(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (QFileInfo(path).isSymLink() || !QFileInfo::exists(path))
+        if (QFileInfo(path).isSymLink())
             continue; // refused above
         const QString relative = root.relativeFilePath(path);
         QStringList segments = relative.split(u'/');
@@ -129,14 +180,14 @@ std::optional<QByteArray> hashFile(const QString& path, QString* error, qint64* 
         *error = path + u": "_s + file.errorString();
         return std::nullopt;
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    verify::Sha256 hash;
     while (!file.atEnd()) {
         const QByteArray chunk = file.read(ChunkSize);
         if (chunk.isEmpty() && file.error() != QFileDevice::NoError) {
             *error = path + u": "_s + file.errorString();
             return std::nullopt;
         }
-        hash.addData(chunk);
+        hash.add(chunk);
         if (done) {
             *done += chunk.size();
             if (progress)
@@ -159,7 +210,7 @@ bool copyChecked(const QString& from, const QString& to, const QByteArray& expec
         *error = to + u": "_s + target.errorString();
         return false;
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    verify::Sha256 hash;
     while (!source.atEnd()) {
         const QByteArray chunk = source.read(ChunkSize);
         if ((chunk.isEmpty() && source.error() != QFileDevice::NoError) ||
@@ -169,7 +220,7 @@ bool copyChecked(const QString& from, const QString& to, const QByteArray& expec
             target.cancelWriting();
             return false;
         }
-        hash.addData(chunk);
+        hash.add(chunk);
     }
     if (hash.result() != expectedSha256) {
         *error = from + u": changed while it was being published; nothing of it copied"_s;

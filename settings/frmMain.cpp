@@ -252,7 +252,7 @@ void frmMain::saveSettings()
         m_dialogs->message(this, kTitle, u"Game settings saved."_s, QMessageBox::NoIcon);
         return;
     }
-    m_dialogs->message(this, kTitle, u"Game settings could not be saved.\n"_s + result.error,
+    m_dialogs->message(this, kTitle, u"Game settings could not be saved.\n"_s + result.reason,
                        QMessageBox::Warning);
 }
 

@@ -8,8 +8,10 @@
 #include "UpdateRules.h"
 #include "modINI.h"
 
-#include <QFile>
+#include "GameDir.h"
+
 #include <QHash>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -35,10 +37,12 @@ Manifest Manifest::parse(const QByteArray& bytes)
 
 Manifest Manifest::load(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return parse({});
-    return parse(file.readAll());
+    // Through the folder's handle: bounded, never through a link or from a pipe.
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const std::optional<GameDir> folder =
+        GameDir::openRoot(slash < 0 ? u"."_s : path.first(std::max<qsizetype>(slash, 1)));
+    return parse(folder ? folder->readFile(path.sliced(slash + 1), MaxBytes).value_or(QByteArray())
+                        : QByteArray());
 }
 
 QString Manifest::versionValue(const char* key) const

@@ -20,9 +20,13 @@ class ParsedFile;
 class Manifest
 {
 public:
+    // The largest manifest read from disk or from the site.
+    static constexpr qint64 MaxBytes = 16 * 1024 * 1024;
+
     // Reads `bytes` (a missing file reads as empty bytes).
     static Manifest parse(const QByteArray& bytes);
-    // Reads the file at `path`; an unreadable or missing file reads as empty.
+    // Reads the file at `path`; an unreadable, missing, linked or too large
+    // file reads as empty.
     static Manifest load(const QString& path);
 
     QString version() const;

@@ -13,8 +13,12 @@
 // idle window's CPU is the baseline of the stall benchmark). Exit status 0
 // for "updated" and "up to date", 3 for a failed run.
 //
-// Usage: bench_window_quorvane [--hold-ms N] [Qt options]
+// --trust-pem FILE trusts the certificate authorities in FILE besides the
+// system's (the benchmarks' own test authority; the program has no such way).
+//
+// Usage: bench_window_quorvane [--hold-ms N] [--trust-pem FILE] [Qt options]
 
+#include "Inet.h"
 #include "QuorvaneProgram.h"
 #include "StartupProbe.h"
 #include "StatusModel.h"
@@ -110,15 +114,28 @@ private:
 int main(int argc, char* argv[])
 {
     int holdMs = 0;
+    QByteArray trusted;
     std::vector<char*> args(argv, argv + argc);
-    if (args.size() >= 3 && std::strcmp(args[1], "--hold-ms") == 0) {
-        holdMs = std::stoi(args[2]);
+    while (args.size() >= 3) {
+        if (std::strcmp(args[1], "--hold-ms") == 0) {
+            holdMs = std::stoi(args[2]);
+        } else if (std::strcmp(args[1], "--trust-pem") == 0) {
+            QFile pem(QString::fromLocal8Bit(args[2]));
+            if (!pem.open(QIODevice::ReadOnly))
+                return 2;
+            trusted = pem.readAll();
+        } else {
+            break;
+        }
         args.erase(args.begin() + 1, args.begin() + 3);
     }
     int count = int(args.size());
     args.push_back(nullptr);
-    return runQuorvane(count, args.data(), [holdMs](frmUpdate& window, UpdateSession&) {
-        new StartupProbe(window, StartupProbe::Then::Continue);
-        new FinalWatcher(window, holdMs);
-    });
+    return runQuorvane(
+        count, args.data(),
+        [holdMs](frmUpdate& window, UpdateSession&) {
+            new StartupProbe(window, StartupProbe::Then::Continue);
+            new FinalWatcher(window, holdMs);
+        },
+        [trusted](Inet& inet) { inet.trustExtraCertificates(trusted); });
 }

@@ -362,7 +362,7 @@ void TestProfileFile::writeExamples()
         QVERIFY(writeAll(file(), before));
     for (const Write& w : writes) {
         const profile::WriteResult r = profile::writeValue(file(), w.section, w.key, w.value);
-        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY2(r.ok, qPrintable(r.reason));
         // Each write is visible at once, through the cache.
         const QByteArray expected =
             profile::syntax::unquoted(profile::syntax::trimmed(w.value)).toByteArray();
@@ -425,7 +425,7 @@ void TestProfileFile::refusedEntries()
     // Into a missing file: nothing is created.
     profile::WriteResult r = profile::writeValue(file(), section, key, value);
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(reasonPart), qPrintable(r.error));
+    QVERIFY2(r.reason.contains(reasonPart), qPrintable(r.reason));
     QVERIFY(!QFileInfo::exists(file()));
 
     // Into an existing file: nothing changes.
@@ -464,8 +464,8 @@ void TestProfileFile::failedWriteChangesNothing()
 
     const profile::WriteResult r = profile::writeValue(file(target), "S", "k", "new");
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(reasonPart), qPrintable(r.error));
-    QVERIFY2(r.error.contains(QDir::toNativeSeparators(file(target))), qPrintable(r.error));
+    QVERIFY2(r.reason.contains(reasonPart), qPrintable(r.reason));
+    QVERIFY2(r.reason.contains(QDir::toNativeSeparators(file(target))), qPrintable(r.reason));
 
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden), entriesBefore);
     if (!blocker.isEmpty())
@@ -581,7 +581,7 @@ void TestProfileFile::specialFileInPlace()
     QCOMPARE(profile::readValue(file(), "S", "k"), std::nullopt);
     const profile::WriteResult r = profile::writeValue(file(), "S", "k", "v");
     QVERIFY(!r.ok);
-    QVERIFY2(r.error.contains(u"regular file"_s), qPrintable(r.error));
+    QVERIFY2(r.reason.contains(u"regular file"_s), qPrintable(r.reason));
     QVERIFY(!QFileInfo(file()).isFile());
     QVERIFY(QFile::remove(file()));
 #endif
@@ -649,7 +649,7 @@ void TestProfileFile::textConveniences()
     QCOMPARE(readAll(file()), QByteArray("[CONFIG]\r\nTitle\xc3\x89=" + value.toUtf8() + "\r\n"));
     const profile::WriteResult refused = profile::writeString(file(), u"A]"_s, u"k"_s, u"v"_s);
     QVERIFY(!refused);
-    QVERIFY(!refused.error.isEmpty());
+    QVERIFY(!refused.reason.isEmpty());
 }
 
 // Values of every shape read back as the grammar says, and other keys stay.
@@ -747,8 +747,8 @@ void TestProfileFile::textWritesAllOrNothingInTheFilesEncoding()
              r.ok ? QStringList{u"test.ini"_s} : filesBefore);
     if (replacementFails) {
         QCOMPARE(onDiskAtReplace, before); // nothing was written in place
-        QCOMPARE(r.error, u"Cannot save %1: No space left on device"_s.arg(
-                              QDir::toNativeSeparators(file())));
+        QCOMPARE(r.reason, u"Cannot save %1: No space left on device"_s.arg(
+                               QDir::toNativeSeparators(file())));
     }
     for (const profile::Entry& e : std::as_const(entries)) {
         QCOMPARE(profile::readString(file(), e.section, e.key) == e.value, r.ok);

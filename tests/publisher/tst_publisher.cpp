@@ -101,6 +101,10 @@ private slots:
     void badInputLeavesTheSiteAlone();
     void verifyCatches_data();
     void verifyCatches();
+    void serialNeverGoesBack_data();
+    void serialNeverGoesBack();
+    void signedBuildExpires_data();
+    void signedBuildExpires();
 };
 
 void TestPublisher::keygen()
@@ -217,6 +221,18 @@ void TestPublisher::badInputLeavesTheSiteAlone_data()
     QTest::newRow("missing release")
         << QString() << QStringList{u"norelease"_s} << u"no such folder"_s;
     QTest::newRow("zero days") << QString() << QStringList{u"expires=0"_s} << u"--expires"_s;
+    QTest::newRow("name in quotes") << u"\"q\""_s << none << u"in quotes"_s;
+    QTest::newRow("name in single quotes") << u"data/'sq'"_s << none << u"in quotes"_s;
+    QTest::newRow("part file name") << u".qvpart-abcdefgh"_s << none << u"their own files"_s;
+    QTest::newRow("run log name") << u"data/quorvane.LOG"_s << none << u"their own files"_s;
+    QTest::newRow("resume record name") << u"Quorvane.resume"_s << none << u"their own files"_s;
+    QTest::newRow("lock name") << u"Quorvane.lock"_s << none << u"their own files"_s;
+    QTest::newRow("name not UTF-8")
+        << QString() << QStringList{u"rawname"_s} << u"not valid UTF-8"_s;
+    QTest::newRow("Serial at its highest")
+        << QString() << QStringList{u"serialmax"_s} << u"highest Serial is reached"_s;
+    QTest::newRow("remembered Serial unreadable")
+        << QString() << QStringList{u"serialgarbage"_s} << u"not a Serial"_s;
     QTest::newRow("link to a file elsewhere")
         << QString() << QStringList{u"link=host.txt"_s} << u"host.txt: is a link"_s;
     QTest::newRow("link to a folder elsewhere")
@@ -252,6 +268,18 @@ void TestPublisher::badInputLeavesTheSiteAlone()
         }
         if (c == u"norelease"_s)
             releaseDir = w.release.file(u"missing"_s);
+        if (c == u"rawname"_s) {
+            const QByteArray path = QFile::encodeName(w.release.path()) + "/bad\xff.dat";
+            std::FILE* raw = std::fopen(path.constData(), "w");
+            QVERIFY(raw != nullptr);
+            std::fclose(raw);
+        }
+        if (c == u"serialmax"_s)
+            w.site.write(
+                u"info.ini"_s,
+                w.site.read(u"info.ini"_s).replace("Serial=1", "Serial=9223372036854775807"));
+        if (c == u"serialgarbage"_s)
+            w.keys.write(u"site.key.serial"_s, "twelve");
         if (c.startsWith(u"link="_s)) {
             w.keys.write(u"outside/secret.txt"_s, "not for players");
             const QString to = c.endsWith(u".txt"_s) ? u"outside/secret.txt"_s : u"outside"_s;
@@ -312,6 +340,59 @@ void TestPublisher::verifyCatches()
     const Run run = w.verifySite();
     QCOMPARE(run.status, message.isEmpty() ? 0 : 1);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+void TestPublisher::serialNeverGoesBack_data()
+{
+    QTest::addColumn<QByteArray>("edit"); // of the site's Serial line after two builds
+    QTest::newRow("untouched") << "Serial=2"_ba;
+    QTest::newRow("removed by hand") << QByteArray();
+    QTest::newRow("lowered by hand") << "Serial=1"_ba;
+    QTest::newRow("raised by hand") << "Serial=40"_ba;
+}
+
+// The third build signs a Serial above every one signed before, whatever the
+// site's manifest says now.
+void TestPublisher::serialNeverGoesBack()
+{
+    QFETCH(QByteArray, edit);
+    Workbench w;
+    QCOMPARE(w.build(u"1.0"_s).status, 0);
+    w.release.write(u"new.dat"_s, "new");
+    QCOMPARE(w.build(u"1.1"_s).status, 0);
+    QCOMPARE(w.versionKey("Serial"), "2");
+    QByteArray manifest = w.site.read(u"info.ini"_s);
+    w.site.write(u"info.ini"_s,
+                 manifest.replace("Serial=2\r\n",
+                                  edit.isEmpty() ? QByteArray() : QByteArray(edit + "\r\n")));
+    w.release.write(u"newer.dat"_s, "newer");
+    const Run run = w.build(u"1.2"_s);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(w.versionKey("Serial"), edit == "Serial=40" ? "41" : "3");
+    QCOMPARE(w.verifySite().status, 0);
+}
+
+void TestPublisher::signedBuildExpires_data()
+{
+    QTest::addColumn<QStringList>("more");
+    QTest::addColumn<int>("days"); // -1: no Expires
+    QTest::newRow("default") << QStringList() << 90;
+    QTest::newRow("chosen") << QStringList{u"--expires"_s, u"7"_s} << 7;
+    QTest::newRow("never") << QStringList{u"--expires=never"_s} << -1;
+}
+
+void TestPublisher::signedBuildExpires()
+{
+    QFETCH(QStringList, more);
+    QFETCH(int, days);
+    Workbench w;
+    const Run run = w.build(u"1.0"_s, more);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const auto expires = verify::parseExpires(w.versionKey("Expires")).value;
+    QCOMPARE(expires.has_value(), days >= 0);
+    if (expires)
+        QVERIFY(qAbs(expires->secsTo(Now.addDays(days))) <= 1);
+    QCOMPARE(w.verifySite().status, 0);
 }
 
 QTEST_GUILESS_MAIN(TestPublisher)

@@ -58,6 +58,15 @@ bool NginxServer::start(const QString& root)
             .replace(u"@PORT@"_s, QString::number(port))
             .replace(u"@RUNDIR@"_s, m_run.path())
             .replace(u"@ACCESS_LOG@"_s, m_run.filePath(u"access.log"_s));
+        if (!m_certificate.isEmpty()) {
+            text.replace(u"listen 127.0.0.1:%1;"_s.arg(port),
+                         u"listen 127.0.0.1:%1 ssl http2; ssl_certificate %2; "
+                         "ssl_certificate_key %3;"_s.arg(port)
+                             .arg(m_certificate, m_key))
+                .replace(u"access_log "_s, u"log_format conn '$connection \"$request\"'; "
+                                           "access_log "_s)
+                .replace(u"access.log;"_s, u"access.log conn;"_s);
+        }
         QFile conf(confPath);
         if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             conf.write(text.toUtf8()) < 0) {
@@ -90,6 +99,12 @@ bool NginxServer::start(const QString& root)
     return false;
 }
 
+void NginxServer::useTls(const QString& certificate, const QString& key)
+{
+    m_certificate = certificate;
+    m_key = key;
+}
+
 void NginxServer::stop()
 {
     if (m_process.state() != QProcess::NotRunning) {
@@ -103,7 +118,8 @@ void NginxServer::stop()
 
 QString NginxServer::url(const QString& path) const
 {
-    return u"http://127.0.0.1:"_s + QString::number(m_port) + path;
+    return (m_certificate.isEmpty() ? u"http"_s : u"https"_s) + u"://127.0.0.1:"_s +
+           QString::number(m_port) + path;
 }
 
 QStringList NginxServer::requests() const
@@ -119,4 +135,17 @@ QStringList NginxServer::requests() const
             lines.append(QString::fromUtf8(line.mid(open + 1, close - open - 1)));
     }
     return lines;
+}
+
+QList<int> NginxServer::connections() const
+{
+    QList<int> numbers;
+    QFile log(m_run.filePath(u"access.log"_s));
+    if (!log.open(QIODevice::ReadOnly))
+        return numbers;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        if (!line.isEmpty())
+            numbers.append(line.left(line.indexOf(' ')).toInt());
+    }
+    return numbers;
 }

@@ -128,7 +128,7 @@ private slots:
         QVERIFY(writeBytes(notAFolder, "x"_ba));
         const profile::WriteResult result = gamesettings::save(notAFolder, {});
         QVERIFY(!result.ok);
-        QVERIFY(!result.error.isEmpty());
+        QVERIFY(!result.reason.isEmpty());
         QCOMPARE(readBytes(notAFolder), "x"_ba);
     }
 };

@@ -47,6 +47,8 @@ private slots:
     void versionOrder();
     void percentIsExact_data();
     void percentIsExact();
+    void sizesNeverWrap_data();
+    void sizesNeverWrap();
     void webSiteNormalised_data();
     void webSiteNormalised();
     void remoteNameEncoded_data();
@@ -176,6 +178,30 @@ void UpdaterRules::percentIsExact()
     QFETCH(qint64, size);
     QFETCH(int, percent);
     QCOMPARE(updaterules::percentOf(received, size), percent);
+}
+
+void UpdaterRules::sizesNeverWrap_data()
+{
+    constexpr qint64 Max = std::numeric_limits<qint64>::max();
+    QTest::addColumn<QList<qint64>>("sizes");
+    QTest::addColumn<qint64>("sum");
+    QTest::newRow("small") << QList<qint64>{1, 2, 3} << qint64(6);
+    QTest::newRow("two of 2^63-1") << QList<qint64>{Max, Max} << Max;
+    QTest::newRow("just fits") << QList<qint64>{Max - 5, 5} << Max;
+    QTest::newRow("one past, then more") << QList<qint64>{Max - 5, 6, 1} << Max;
+    QTest::newRow("negative never shrinks") << QList<qint64>{100, -200} << Max;
+}
+
+// The free-space check adds the manifest's sizes; a sum that wrapped would
+// look small enough to fit.
+void UpdaterRules::sizesNeverWrap()
+{
+    QFETCH(QList<qint64>, sizes);
+    QFETCH(qint64, sum);
+    qint64 total = 0;
+    for (qint64 size : sizes)
+        total = updaterules::addSizes(total, size);
+    QCOMPARE(total, sum);
 }
 
 void UpdaterRules::webSiteNormalised_data()

@@ -4,6 +4,7 @@
 #include "Ed25519.h"
 #include "ManifestCheck.h"
 #include "ManifestKeys.h"
+#include "Sha256.h"
 #include "StreamCheck.h"
 
 #include <QCryptographicHash>
@@ -45,6 +46,8 @@ private slots:
     void judgement();
     void stream_data();
     void stream();
+    void sha256Pieces_data();
+    void sha256Pieces();
 };
 
 void TestManifestCheck::numbers_data()
@@ -232,6 +235,35 @@ void TestManifestCheck::stream()
     const StreamResult result = check.finish();
     QCOMPARE(result.verdict, verdict);
     QCOMPARE(result.reason.isEmpty(), result.ok());
+}
+
+void TestManifestCheck::sha256Pieces_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("piece");
+    QTest::newRow("empty") << 0 << 1;
+    QTest::newRow("one block less a byte") << 63 << 7;
+    QTest::newRow("block boundary") << 128 << 64;
+    QTest::newRow("a megabyte and odd pieces") << (1 << 20) + 3 << 4093;
+}
+
+// Pieces of any size give the digest of the whole; asking for the digest on
+// the way does not disturb what follows.
+void TestManifestCheck::sha256Pieces()
+{
+    QFETCH(int, size);
+    QFETCH(int, piece);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + i / 7) & 0xFF);
+    Sha256 running;
+    for (int at = 0; at < size; at += piece) {
+        running.add(QByteArrayView(bytes).sliced(at, std::min(piece, size - at)));
+        if (at == 0)
+            QCOMPARE(running.result(), sha(bytes.left(std::min(piece, size))));
+    }
+    QCOMPARE(running.result(), sha(bytes));
+    QCOMPARE(Sha256::hash(bytes), sha(bytes));
 }
 
 QTEST_GUILESS_MAIN(TestManifestCheck)

@@ -56,7 +56,7 @@ bool DecodingSink::open(const transfer::Head& head)
     if (head.resumedAt >= 0)
         return fail(u"a form is never continued"_s);
     m_decoder = std::make_unique<Decoder>();
-    m_hash = std::make_unique<Sha256>();
+    m_hash = std::make_unique<verify::Sha256>();
     m_written = 0;
     m_frameEnded = false;
     m_buffer.resize(qsizetype(ZSTD_DStreamOutSize()));
@@ -85,7 +85,7 @@ bool DecodingSink::step(ZSTD_inBuffer& in)
     if (qint64(out.pos) > m_file.size - m_written)
         return fail(u"the form decodes to more than %1 bytes"_s.arg(m_file.size));
     m_written += qint64(out.pos);
-    m_hash->add(m_buffer.constData(), qint64(out.pos));
+    m_hash->add(QByteArrayView(m_buffer.constData(), qsizetype(out.pos)));
     if (out.pos > 0 && !m_out.write(m_buffer.constData(), qint64(out.pos)))
         return fail(m_out.errorString());
     return true;

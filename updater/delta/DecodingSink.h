@@ -17,9 +17,11 @@
 struct ZSTD_inBuffer_s;
 using ZSTD_inBuffer = ZSTD_inBuffer_s;
 
-namespace delta {
-
+namespace verify {
 class Sha256;
+}
+
+namespace delta {
 
 class DecodingSink final : public transfer::BodySink
 {
@@ -61,7 +63,7 @@ private:
     QByteArrayView m_reference;
     Expected m_file;
     std::unique_ptr<Decoder> m_decoder;
-    std::unique_ptr<Sha256> m_hash;
+    std::unique_ptr<verify::Sha256> m_hash;
     QByteArray m_buffer;
     qint64 m_written = 0;
     bool m_frameEnded = false;

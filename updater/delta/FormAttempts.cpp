@@ -6,9 +6,15 @@
 
 #include <QFile>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace delta {
+
+namespace {
+constexpr qint64 AnySize = std::numeric_limits<qint64>::max();
+}
 
 FormAttempts::FormAttempts(const GameDir& root, const ManifestEntry& entry) : m_entry(entry)
 {
@@ -16,9 +22,7 @@ FormAttempts::FormAttempts(const GameDir& root, const ManifestEntry& entry) : m_
     if (offersPatch(entry)) {
         readPlayersCopy(root, entry);
         if (m_old) {
-            Sha256 hash;
-            hash.add(m_reference.data(), m_reference.size());
-            localHash = hash.result();
+            localHash = verify::Sha256::hash(m_reference);
         }
     }
     m_steps = chooseForms(entry, localHash);
@@ -40,7 +44,7 @@ void FormAttempts::readPlayersCopy(const GameDir& root, const ManifestEntry& ent
     const std::optional<GameDir> folder = root.openSub(folders, false);
     if (!folder)
         return;
-    std::unique_ptr<QFile> file = folder->openForRead(name);
+    std::unique_ptr<QFile> file = folder->openForReading(name, AnySize);
     const qint64 size = file ? file->size() : 0;
     // An empty file has nothing to patch from, and cannot be mapped.
     if (size <= 0)

@@ -6,9 +6,13 @@
 
 #include <QFile>
 
+#include <limits>
+
 namespace delta {
 
 namespace {
+
+constexpr qint64 AnySize = std::numeric_limits<qint64>::max();
 
 struct Located
 {
@@ -61,7 +65,7 @@ Installed checkInstalled(const GameDir& root, const ManifestEntry& entry)
     Located at = locate(root, entry);
     if (at.state != Installed::Intact || !entry.FileSize)
         return at.state;
-    const std::unique_ptr<QFile> file = at.folder->openForRead(at.name);
+    const std::unique_ptr<QFile> file = at.folder->openForReading(at.name, AnySize);
     if (!file)
         return Installed::OutOfBounds;
     return file->size() == *entry.FileSize ? Installed::Intact : Installed::OtherSize;
@@ -74,15 +78,16 @@ Installed verifyInstalled(const GameDir& root, const ManifestEntry& entry,
     if (cheap != Installed::Intact || !entry.FileHash)
         return cheap;
     Located at = locate(root, entry);
-    const std::unique_ptr<QFile> file = at.folder ? at.folder->openForRead(at.name) : nullptr;
+    const std::unique_ptr<QFile> file =
+        at.folder ? at.folder->openForReading(at.name, AnySize) : nullptr;
     if (!file)
         return Installed::OutOfBounds;
-    Sha256 hash;
+    verify::Sha256 hash;
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (qint64 n; !stop && (n = file->read(buffer.data(), buffer.size())) != 0;) {
         if (n < 0)
             return Installed::OtherContent;
-        hash.add(buffer.constData(), n);
+        hash.add(QByteArrayView(buffer.constData(), n));
         hashed += n;
     }
     if (stop)

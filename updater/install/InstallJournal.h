@@ -36,10 +36,19 @@ enum class Recovery
     Nothing,    // no journal
     Completed,  // every remaining part was renamed into place
     RolledBack, // parts were missing: the remaining ones were removed
+    Ignored,    // the journal names what no install of ours writes: void
 };
 
 // Finishes what a journal left behind. Renames happen in the journal's order,
-// so the manifest, listed last, arrives last.
-Recovery recover(const GameDir& root);
+// so the manifest, listed last, arrives last. A journal is void (`why` says
+// why; nothing is renamed or removed but the journal) unless every source is
+// a part file beside its target, info.ini comes last if at all, and every
+// other target is an entry of the manifest the journal was written for (that
+// last part, or info.ini in place).
+Recovery recover(const GameDir& root, QString* why = nullptr);
+
+// Why `entries` cannot be a journal we wrote for the manifest `manifest`
+// (nothing: the manifest is lost, its entries are not checked), or empty.
+QString problemOf(const QList<Entry>& entries, const std::optional<QByteArray>& manifest);
 
 } // namespace installjournal

@@ -1,5 +1,9 @@
 #include "PartSink.h"
 
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
 PartSink::PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
                    QString localName)
     : m_staged(staged), m_root(root), m_folders(std::move(folders)),
@@ -10,53 +14,87 @@ PartSink::~PartSink()
 {
     if (m_part.file)
         m_part.folder->removeFile(m_part.name);
+    dropResume(); // a continuation never taken up is not kept
     StagedFiles::removeFolders(m_root, m_created);
 }
 
-void PartSink::resumeFrom(std::shared_ptr<GameDir> folder, QString folderPath, QString name)
+void PartSink::resumeFrom(resumablepart::Opened part, QString folderPath, QString name,
+                          QByteArray validator)
 {
-    m_resume.folder = std::move(folder);
+    m_resume.folder = std::move(part.folder);
     m_resume.folderPath = std::move(folderPath);
     m_resume.name = std::move(name);
     m_resume.target = m_fileName;
+    m_resumeFile = std::move(part.file);
+    m_validator = std::move(validator);
+    m_offeredResume = true;
+}
+
+void PartSink::dropResume()
+{
+    m_resumeFile.reset();
+    if (m_resume.folder)
+        m_resume.folder->removeFile(m_resume.name);
+    m_resume = {};
 }
 
 bool PartSink::open(const transfer::Head& head)
 {
     if (m_resume.folder && head.resumedAt >= 0) {
+        if (head.validator != m_validator ||
+            !resumablepart::isSinglePlainFile(*m_resumeFile, head.resumedAt)) {
+            m_error = u"the 206 is not the rest of the bytes kept (validator %1, kept %2)"_s.arg(
+                QString::fromLatin1(head.validator.left(80)),
+                QString::fromLatin1(m_validator.left(80)));
+            m_resumeRefused = true;
+            dropResume();
+            return false;
+        }
         m_part = std::move(m_resume);
-        m_part.file = m_part.folder->openForAppend(m_part.name, &m_error);
-        return m_part.file != nullptr;
+        m_part.file = std::move(m_resumeFile);
+        m_resume = {};
+        return true;
     }
-    if (m_resume.folder) // the server starts over: so do we
-        m_resume.folder->removeFile(m_resume.name);
-    m_resume = {};
+    dropResume(); // the server starts over: so do we
+    m_validator = head.validator;
     m_part = m_staged.createPart(m_folders, m_fileName, &m_created, &m_error);
     return m_part.file != nullptr;
 }
 
 bool PartSink::replay(const std::function<bool(const char*, qint64)>& feed)
 {
-    if (!m_part.folder || m_part.folder->kindOf(m_part.name) != GameDir::Kind::File)
+    if (!m_part.folder)
         return false;
-    QFile earlier(m_part.folder->path() + u'/' + m_part.name);
-    if (!earlier.open(QIODevice::ReadOnly))
+    // Any size: the body checks that read it judge its length.
+    const std::unique_ptr<QFile> earlier =
+        m_part.folder->openForReading(m_part.name, std::numeric_limits<qint64>::max());
+    if (!earlier)
         return false;
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    for (qint64 n; (n = earlier.read(buffer.data(), buffer.size())) > 0;) {
+    for (qint64 n; (n = earlier->read(buffer.data(), buffer.size())) > 0;) {
         if (!feed(buffer.constData(), n))
             return false;
     }
-    return earlier.atEnd();
+    return earlier->atEnd();
+}
+
+std::optional<PartSink::Kept> PartSink::held() const
+{
+    if (m_part.file)
+        return Kept{m_part.folderPath, m_part.name, m_part.file->size(), m_validator};
+    if (m_resumeFile) // never continued: still there for a later try
+        return Kept{m_resume.folderPath, m_resume.name, m_resumeFile->size(), m_validator};
+    return std::nullopt;
 }
 
 std::optional<PartSink::Kept> PartSink::keep()
 {
-    if (!m_part.file)
-        return std::nullopt;
-    Kept kept{m_part.folderPath, m_part.name, m_part.file->size()};
-    m_part.file->close();
+    std::optional<Kept> kept = held();
+    if (m_part.file)
+        m_part.file->close();
     m_part = {};
+    m_resumeFile.reset();
+    m_resume = {};
     m_created.clear(); // the folders hold the part now
     return kept;
 }

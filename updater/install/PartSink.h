@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ResumablePart.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
 
@@ -25,9 +26,16 @@ public:
     // The body is complete: the part joins the staged set.
     bool commit();
 
-    // Continues the part file `name` in `folder` (relative `folderPath`) if
-    // the server sends the rest; a whole new body replaces it.
-    void resumeFrom(std::shared_ptr<GameDir> folder, QString folderPath, QString name);
+    // Continues the checked part file `name` (relative folder `folderPath`)
+    // if the server sends the rest under the recorded `validator`; a whole
+    // new body replaces it. A 206 under another validator, or a part that
+    // changed meanwhile, is refused and the part removed at once.
+    void resumeFrom(resumablepart::Opened part, QString folderPath, QString name,
+                    QByteArray validator);
+    // True once a continuation was refused: the file must start over whole.
+    bool resumeRefused() const { return m_resumeRefused; }
+    // True when this body was to continue a kept part.
+    bool offeredResume() const { return m_offeredResume; }
     bool replay(const std::function<bool(const char*, qint64)>& feed) override;
 
     // The part file so far, kept on disk for a later resume: its folder
@@ -37,8 +45,11 @@ public:
         QString folderPath;
         QString name;
         qint64 size = 0;
+        QByteArray validator; // the server's for these bytes
     };
     std::optional<Kept> keep();
+    // What keep() would keep, left in place.
+    std::optional<Kept> held() const;
     // Where the part file is being written (relative folder, name).
     const StagedFiles::Part& part() const { return m_part; }
 
@@ -50,6 +61,12 @@ private:
     QString m_localName;
     StagedFiles::Part m_part;
     StagedFiles::Part m_resume; // without a file: where the earlier bytes are
+    std::unique_ptr<QFile> m_resumeFile;
+    QByteArray m_validator;
+    bool m_resumeRefused = false;
+    bool m_offeredResume = false;
+
+    void dropResume();
     QStringList m_created;
     QString m_error;
 };

@@ -3,7 +3,6 @@
 #include "FileSync.h"
 #include "InstallJournal.h"
 
-#include <QDir>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -52,8 +51,15 @@ QString StagedFiles::randomSuffix()
 
 QString StagedFiles::relativeOf(const GameDir& folder) const
 {
-    const QString relative = QDir(m_root.path()).relativeFilePath(folder.path());
-    return relative == u"."_s ? QString() : relative;
+    // Every folder here was opened below the root, so its path extends the root's.
+    const QString root = m_root.path();
+    const QString path = folder.path();
+    if (path.size() <= root.size() || !path.startsWith(root))
+        return {};
+    QString relative = path.sliced(root.size());
+    while (relative.startsWith(u'/'))
+        relative.remove(0, 1);
+    return relative;
 }
 
 std::shared_ptr<GameDir> StagedFiles::folderFor(const QStringList& segments, QStringList* created,

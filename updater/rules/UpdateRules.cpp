@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include <QtNumeric>
+
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -188,6 +190,14 @@ bool isUnsafeEntry(const QString& filePath, const QString& fileName)
     bool namesSomething = false;
     forEachSegment(name, [&](QStringView) { namesSomething = true; });
     return !namesSomething;
+}
+
+std::int64_t addSizes(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum = 0;
+    if (a < 0 || b < 0 || qAddOverflow(a, b, &sum))
+        return std::numeric_limits<std::int64_t>::max();
+    return sum;
 }
 
 } // namespace updaterules

@@ -35,6 +35,10 @@ inline bool sortsAfter(QStringView a, QStringView b)
 // Whole-number percentage of `received` out of `size` (size > 0), exact.
 int percentOf(std::int64_t received, std::int64_t size);
 
+// The sum of two sizes (both at least 0), or the largest value when it would
+// not fit: a sum of sizes never wraps round to look small.
+std::int64_t addSizes(std::int64_t a, std::int64_t b);
+
 // The remote name as it is appended to the site address: URL path text with "/" kept.
 QByteArray encodeRemoteName(const QString& remoteName);
 

@@ -6,6 +6,7 @@
 #include "Manifest.h"
 #include "PartSink.h"
 #include "Progress.h"
+#include "ResumablePart.h"
 #include "ResumeIndex.h"
 #include "StagedFiles.h"
 #include "UpdateRules.h"
@@ -64,6 +65,7 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
                     std::int32_t& downloadCounter)
 {
     m_counter = &downloadCounter;
+    m_inet.setConnections(m_setup.connections);
     m_jobs.resize(std::size_t(remote.size()));
     for (qsizetype n = 0; n < remote.size(); ++n) {
         Job& job = m_jobs[std::size_t(n)];
@@ -122,7 +124,8 @@ void FileQueue::cancel()
 
 void FileQueue::fillSlots()
 {
-    while (!m_cancelled && m_inFlight < m_setup.connections && m_next < m_jobs.size()) {
+    // The engine keeps to the connection limit and queues the rest.
+    while (!m_cancelled && m_inFlight < Inet::MaxInFlight && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
         Job& job = m_jobs[index];
         if (job.action != Job::Action::Download)
@@ -159,13 +162,14 @@ void FileQueue::startAttempt(std::size_t index)
     qint64 rangeFrom = -1;
     QByteArray ifRange;
     if (job.resume) {
-        const QStringList at = job.resume->folderPath.split(u'/', Qt::SkipEmptyParts);
-        std::optional<GameDir> folder = m_setup.root->openSub(at, false);
-        if (folder && folder->kindOf(job.resume->part) == GameDir::Kind::File) {
-            rangeFrom = QFileInfo(folder->path() + u'/' + job.resume->part).size();
-            ifRange = job.resume->validator;
-            job.sink->resumeFrom(std::make_shared<GameDir>(std::move(*folder)),
-                                 job.resume->folderPath, job.resume->part);
+        QString why;
+        if (auto part = resumablepart::open(*m_setup.root, *job.resume, &why)) {
+            rangeFrom = part->size;
+            ifRange = job.resume->validator; // a record always has one
+            job.sink->resumeFrom(std::move(*part), job.resume->folderPath, job.resume->part,
+                                 job.resume->validator);
+        } else if (m_setup.log) {
+            m_setup.log(u"file %1: not continued: %2"_s.arg(job.remote.FileName, why));
         }
         job.resume.reset();
     }
@@ -185,8 +189,7 @@ void FileQueue::startAttempt(std::size_t index)
             std::max<qint64>(started.transfer->head().resumedAt, 0) +
             started.transfer->head().declaredLength);
         const bool plain = !started.forms || started.forms->onPlain();
-        if (plain && total >= RecordEarlyBytes && !started.validator.contains('\t') &&
-            !started.validator.contains('\n'))
+        if (plain && total >= RecordEarlyBytes && ResumeIndex::isUsableValidator(started.validator))
             recordResume(started);
     });
     connect(
@@ -237,6 +240,15 @@ void FileQueue::onFinished(std::size_t index)
         job.sink.reset();
         finishJob(job, written,
                   written ? "Downloaded "_L1 + name + u'!' : "Could Not Write "_L1 + name + u'!');
+        return;
+    }
+    if (!done->isTransient() && job.sink->offeredResume()) {
+        // The kept bytes could not be continued (another version, a changed
+        // part, a 206 that does not fit): they are gone, the file starts over.
+        if (m_setup.resumes)
+            m_setup.resumes->remove(job.target);
+        job.sink.reset();
+        startAttempt(index);
         return;
     }
     if (done->isTransient())

@@ -27,6 +27,7 @@ ResumeRecord FileQueue::resumeKey(const ManifestEntry& entry, const QString& bas
     ResumeRecord key;
     key.target = segments.join(u'/');
     key.url = url.toString();
+    key.version = entry.FileVersion;
     key.size = entry.FileSize.value_or(-1);
     key.hash = hexOf(entry.FileHash).toLatin1();
     return key;
@@ -39,30 +40,25 @@ void FileQueue::prepare(Job& job)
     job.target = key.target;
     job.url = QUrl(key.url);
     if (m_setup.resumes)
-        job.resume = m_setup.resumes->take(key.target, key.url, key.size, key.hash);
+        job.resume = m_setup.resumes->take(key);
 }
 
 // After an interruption: the bytes so far stay for a later try when they are
-// worth it and the rest can be proven to belong to them (a validator from the
-// server, or the manifest's size and hash).
+// worth it and the server gave a validator that a later If-Range can name.
 void FileQueue::keepForResume(Job& job)
 {
-    const QByteArray& validator = job.validator;
-    const bool provable = !validator.isEmpty() || (job.remote.FileSize && job.remote.FileHash);
-    const bool clean = !validator.contains('\t') && !validator.contains('\n');
-    const qint64 size = job.sink->part().file ? job.sink->part().file->size() : 0;
-    if (!provable || !clean || size < MinResumeBytes)
+    const auto held = job.sink->held();
+    if (!held)
         return;
-    const auto kept = job.sink->keep();
-    if (!kept)
-        return;
-    job.resume = ResumeRecord{job.target,
-                              kept->folderPath,
-                              kept->name,
-                              job.url.toString(),
-                              job.remote.FileSize.value_or(-1),
-                              hexOf(job.remote.FileHash).toLatin1(),
-                              validator};
+    ResumeRecord record = resumeKey(job.remote, m_setup.baseUrl);
+    record.folderPath = held->folderPath;
+    record.part = held->name;
+    record.validator = held->validator;
+    record.partSize = held->size;
+    // Otherwise the part goes with the sink, and the folders made for it.
+    if (held->size >= MinResumeBytes && ResumeIndex::problemOf(record).isEmpty() &&
+        job.sink->keep())
+        job.resume = record;
 }
 
 void FileQueue::recordResume(const Job& job)
@@ -70,8 +66,10 @@ void FileQueue::recordResume(const Job& job)
     if (!m_setup.resumes || !job.sink->part().file)
         return;
     const StagedFiles::Part& part = job.sink->part();
-    m_setup.resumes->put({job.target, part.folderPath, part.name, job.url.toString(),
-                          job.remote.FileSize.value_or(-1), hexOf(job.remote.FileHash).toLatin1(),
-                          job.validator});
+    ResumeRecord record = resumeKey(job.remote, m_setup.baseUrl);
+    record.folderPath = part.folderPath;
+    record.part = part.name;
+    record.validator = job.validator; // partSize stays -1: the part still grows
+    m_setup.resumes->put(record);
     m_setup.resumes->save();
 }

@@ -22,8 +22,15 @@ public:
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
 
-    // A line stamped with the time (UTC).
+    // A line stamped with the time (UTC). Whatever in it is not printable
+    // (line and paragraph separators, controls, format characters, broken
+    // surrogates) is escaped, so text from a site or a server can never start
+    // a line of its own or hide what follows.
     void add(const QString& line);
+
+    // `text` with "\\" for a backslash, "\xNN" or "\u{N}" for every code
+    // point that is not printable.
+    static QString escaped(QStringView text);
     // Appends what was added since the last flush to the log in `gameFolder`;
     // false when it could not.
     bool flush(const GameDir& gameFolder);

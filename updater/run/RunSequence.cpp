@@ -10,6 +10,7 @@
 #include "ManifestCheck.h"
 #include "ResumeIndex.h"
 #include "StagedFiles.h"
+#include "StaleLock.h"
 #include "Transfer.h"
 #include "UpdateRules.h"
 #include "UpdateView.h"
@@ -65,26 +66,35 @@ void UpdateSession::readConfiguration()
 bool UpdateSession::acquireLock()
 {
     m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
-    m_lock->setStaleLockTime(0); // stale only when its program is gone
-    if (m_lock->tryLock(0))
-        return true;
-    if (m_lock->error() != QLockFile::LockFailedError) {
+    m_lock->setStaleLockTime(0); // stale only when no running program holds it
+    if (!root()) {
         m_lock.reset(); // nothing can be written here: nothing to guard either
         return true;
     }
-    m_view.setContinueEnabled(false);
-    m_view.setStatus(u"Another Update Is Running!"_s);
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (m_lock->tryLock(0) || m_lock->error() != QLockFile::LockFailedError)
-            loop.quit();
-    });
-    poll.start(LockPoll);
-    m_waiting = &loop;
-    if (!m_quit)
-        loop.exec();
-    m_waiting = nullptr;
+    QString note;
+    const auto attempt = [&] {
+        return stalelock::take(*m_lock, *root(), LockName.toString(), &note);
+    };
+    stalelock::Taken taken = attempt();
+    if (taken == stalelock::Taken::Waiting) {
+        m_view.setContinueEnabled(false);
+        m_view.setStatus(u"Another Update Is Running!"_s);
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if ((taken = attempt()) != stalelock::Taken::Waiting)
+                loop.quit();
+        });
+        poll.start(LockPoll);
+        m_waiting = &loop;
+        if (!m_quit)
+            loop.exec();
+        m_waiting = nullptr;
+    }
+    if (!note.isEmpty())
+        m_log.add(note);
+    if (taken != stalelock::Taken::Yes)
+        m_lock.reset();
     return !m_quit;
 }
 
@@ -92,7 +102,8 @@ void UpdateSession::recoverInstall()
 {
     if (!root())
         return;
-    switch (installjournal::recover(*root())) {
+    QString why;
+    switch (installjournal::recover(*root(), &why)) {
     case installjournal::Recovery::Nothing:
         break;
     case installjournal::Recovery::Completed:
@@ -100,6 +111,9 @@ void UpdateSession::recoverInstall()
         break;
     case installjournal::Recovery::RolledBack:
         m_log.add(u"rolled back an unfinished install whose files were missing"_s);
+        break;
+    case installjournal::Recovery::Ignored:
+        m_log.add(u"install journal ignored: "_s + why);
         break;
     }
     // Part files of a run that was killed before it could install, but for
@@ -182,7 +196,8 @@ bool UpdateSession::hasRoomForFiles()
         return true;
     // A little room beyond the files: folders, the journal, the manifest.
     constexpr qint64 Margin = 1024 * 1024;
-    if (storage.bytesAvailable() >= m_state.PendingBytes + std::min(Margin, m_state.PendingBytes))
+    if (storage.bytesAvailable() >=
+        updaterules::addSizes(m_state.PendingBytes, std::min(Margin, m_state.PendingBytes)))
         return true;
     m_log.add(
         u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(storage.bytesAvailable()));

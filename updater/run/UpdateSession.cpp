@@ -168,9 +168,9 @@ void UpdateSession::LoadManifests()
             continue;
         if (!hasName(local) || updaterules::sortsAfter(remote.FileVersion, local.FileVersion)) {
             ++m_state.PendingTotal;
-            if (remote.FileSize &&
-                *remote.FileSize <= std::numeric_limits<qint64>::max() - m_state.PendingBytes)
-                m_state.PendingBytes += *remote.FileSize;
+            if (remote.FileSize)
+                m_state.PendingBytes =
+                    updaterules::addSizes(m_state.PendingBytes, *remote.FileSize);
         }
     }
     findRepairs();
@@ -180,6 +180,8 @@ void UpdateSession::LoadManifests()
 void UpdateSession::prepareResumes()
 {
     m_resumes = std::make_unique<ResumeIndex>(*root());
+    for (const QString& why : m_resumes->voided())
+        m_log.add(u"Quorvane.resume: record ignored, "_s + why);
     QHash<QString, ResumeRecord> wanted;
     for (const ManifestEntry& entry : std::as_const(m_state.RemoteEntries)) {
         if (hasName(entry) && !updaterules::isUnsafeEntry(entry.FilePath, entry.FileName)) {

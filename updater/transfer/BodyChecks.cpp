@@ -2,9 +2,6 @@
 
 #include "StreamCheck.h"
 
-#include <QNetworkReply>
-#include <QNetworkRequest>
-
 using namespace Qt::StringLiterals;
 
 namespace transfer {
@@ -19,19 +16,18 @@ std::optional<QString> SizeLimit::feed(const char*, qint64 size)
 
 namespace {
 
-// Qt 6.4 keeps the headers of a redirect response and joins the final
-// response's to them ("0, 5"): after a redirect the last value is the final
-// response's. Otherwise repeated values must all agree.
-std::optional<qint64> declaredLength(const QByteArray& header, bool redirected)
+// Repeated values, in one field or several, must all agree.
+std::optional<qint64> declaredLength(const QList<QByteArray>& fields)
 {
-    const QList<QByteArray> values = header.split(',');
     std::optional<qint64> length;
-    for (qsizetype i = redirected ? values.size() - 1 : 0; i < values.size(); ++i) {
-        bool ok = false;
-        const qlonglong value = values.at(i).trimmed().toLongLong(&ok);
-        if (!ok || value < 0 || (length && *length != value))
-            return std::nullopt;
-        length = value;
+    for (const QByteArray& field : fields) {
+        for (const QByteArray& item : field.split(',')) {
+            bool ok = false;
+            const qlonglong value = item.trimmed().toLongLong(&ok);
+            if (!ok || value < 0 || (length && *length != value))
+                return std::nullopt;
+            length = value;
+        }
     }
     return length;
 }
@@ -50,36 +46,56 @@ bool rangeStartsAt(const QByteArray& contentRange, qint64 from)
     return dash > 6 && ok && first == from;
 }
 
-HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected, qint64 rangeFrom)
+QList<QByteArray> ResponseHead::values(const QByteArray& lowerName) const
+{
+    QList<QByteArray> found;
+    for (const auto& [name, value] : fields) {
+        if (name == lowerName)
+            found.append(value);
+    }
+    return found;
+}
+
+QByteArray ResponseHead::value(const QByteArray& lowerName) const
+{
+    for (const auto& [name, value] : fields) {
+        if (name == lowerName)
+            return value;
+    }
+    return {};
+}
+
+HeadVerdict judgeHead(const ResponseHead& reply, qint64 rangeFrom)
 {
     HeadVerdict verdict;
-    verdict.head.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    verdict.head.status = reply.status;
     const bool resumed = verdict.head.status == 206 && rangeFrom >= 0;
     if (verdict.head.status != 200 && !resumed) {
         verdict.refusal = u"HTTP status %1"_s.arg(verdict.head.status);
         return verdict;
     }
     if (resumed) {
-        if (!rangeStartsAt(reply.rawHeader("Content-Range"), rangeFrom)) {
+        if (!rangeStartsAt(reply.value("content-range"), rangeFrom)) {
             verdict.refusal = u"a 206 that does not continue at byte %1"_s.arg(rangeFrom);
             return verdict;
         }
         verdict.head.resumedAt = rangeFrom;
     }
-    verdict.head.validator = reply.rawHeader("ETag").trimmed();
+    verdict.head.validator = reply.value("etag").trimmed();
     if (verdict.head.validator.isEmpty())
-        verdict.head.validator = reply.rawHeader("Last-Modified").trimmed();
+        verdict.head.validator = reply.value("last-modified").trimmed();
     // We ask for identity; a coded body would be stored as its coded bytes.
-    const QByteArray coding = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    const QByteArray coding = reply.value("content-encoding").trimmed().toLower();
     if (!coding.isEmpty() && coding != "identity") {
         verdict.refusal = u"content coding %1"_s.arg(QString::fromLatin1(coding));
         return verdict;
     }
-    const QByteArray length = reply.rawHeader("Content-Length").trimmed();
-    if (!length.isEmpty()) {
-        const std::optional<qint64> value = declaredLength(length, redirected);
+    const QList<QByteArray> lengths = reply.values("content-length");
+    if (!lengths.isEmpty()) {
+        const std::optional<qint64> value = declaredLength(lengths);
         if (!value) {
-            verdict.refusal = u"unusable Content-Length "_s + QString::fromLatin1(length);
+            verdict.refusal =
+                u"unusable Content-Length "_s + QString::fromLatin1(lengths.join(", "));
             return verdict;
         }
         verdict.head.declaredLength = *value;
@@ -108,15 +124,14 @@ std::optional<QString> ExpectedFile::finish()
     return result.reason;
 }
 
-std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received,
-                                bool sizeKnown)
+std::optional<QString> judgeEnd(Framing framing, const Head& head, qint64 received, bool sizeKnown)
 {
     if (head.declaredLength >= 0) {
         if (received != head.declaredLength)
             return u"%1 of %2 bytes arrived"_s.arg(received).arg(head.declaredLength);
         return std::nullopt;
     }
-    if (sizeKnown || reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
+    if (sizeKnown || framing != Framing::Close)
         return std::nullopt;
     return u"no Content-Length: the body may be cut short"_s;
 }

@@ -6,13 +6,13 @@
 // check that objects; the reason is kept for the log.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
-
-class QNetworkReply;
 
 namespace verify {
 class StreamCheck;
@@ -32,6 +32,9 @@ public:
     // True when finish() alone proves the body whole (it knows the size), so
     // a body without Content-Length may count.
     virtual bool provesLength() const { return false; }
+    // The most bytes this check lets through, if it has a bound: the engine
+    // refuses a longer declared body before it starts.
+    virtual std::optional<qint64> sizeCap() const { return std::nullopt; }
 };
 
 // Refuses a body the moment it passes `limit` bytes.
@@ -41,6 +44,7 @@ public:
     explicit SizeLimit(qint64 limit) : m_limit(limit) {}
     std::optional<QString> feed(const char* data, qint64 size) override;
     std::optional<QString> finish() override { return std::nullopt; }
+    std::optional<qint64> sizeCap() const override { return m_limit; }
 
 private:
     qint64 m_limit;
@@ -57,6 +61,7 @@ public:
     std::optional<QString> feed(const char* data, qint64 size) override;
     std::optional<QString> finish() override;
     bool provesLength() const override { return m_size.has_value(); }
+    std::optional<qint64> sizeCap() const override { return m_size; }
 
 private:
     std::optional<qint64> m_size;
@@ -74,9 +79,29 @@ struct Head
     QByteArray validator;       // ETag, or else Last-Modified, for a later resume
 };
 
-// The head of `reply` if its body may become a file: status 200 and no
-// content coding. Otherwise the reason. `redirected`: the reply followed a
-// redirect on its way.
+// The status and header fields of the final response (after redirects).
+struct ResponseHead
+{
+    int status = 0;
+    QList<std::pair<QByteArray, QByteArray>> fields; // names in lower case
+
+    // Every value of a field, in order.
+    QList<QByteArray> values(const QByteArray& lowerName) const;
+    // The first value of a field; empty when absent.
+    QByteArray value(const QByteArray& lowerName) const;
+};
+
+// How the end of a body was marked on the wire.
+enum class Framing
+{
+    Length,      // Content-Length
+    Chunked,     // the last chunk of a chunked reply
+    Http2Stream, // the end of an HTTP/2 stream
+    Close,       // only the connection closing: the body may be cut short
+};
+
+// The head of a response if its body may become a file: status 200 and no
+// content coding. Otherwise the reason.
 struct HeadVerdict
 {
     Head head;
@@ -84,15 +109,13 @@ struct HeadVerdict
 };
 // `rangeFrom`: the byte a Range request asked to continue from (-1: none);
 // then a 206 whose Content-Range starts there counts, and a 200 starts over.
-HeadVerdict judgeHead(const QNetworkReply& reply, bool redirected, qint64 rangeFrom = -1);
+HeadVerdict judgeHead(const ResponseHead& response, qint64 rangeFrom = -1);
 
-// After the transfer reported a clean end: the body is complete only when its
-// length matches the declared one or, without one, when an HTTP/2 stream
-// ended. Over HTTP/1.1 Qt reports a chunked body cut at a chunk boundary as
-// complete now and then, just like a body ended by closing the connection,
-// so neither proves the file whole and both are refused.
-// `sizeKnown`: a validator checks the body's size itself.
-std::optional<QString> judgeEnd(const QNetworkReply& reply, const Head& head, qint64 received,
-                                bool sizeKnown);
+// After the engine reported that the body ended as its framing says (a cut
+// chunked body or a short Content-Length never get here): the body is
+// complete when its length matches the declared one. A body ended only by
+// the connection closing counts only when a validator knows its size
+// (`sizeKnown`).
+std::optional<QString> judgeEnd(Framing framing, const Head& head, qint64 received, bool sizeKnown);
 
 } // namespace transfer

@@ -1,48 +1,13 @@
 #include "Inet.h"
 
-#include <QHash>
-#include <QMutex>
-#include <QNetworkProxyFactory>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSslConfiguration>
-
-namespace {
-
-// The system's proxy settings (per manager, no global). Asking the system can
-// mean a round trip to a helper thread, so each site is asked once per run:
-// an update of many small files would otherwise spend much of its time here.
-class SystemProxyFactory final : public QNetworkProxyFactory
-{
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
-    {
-        const QUrl url = query.url();
-        const QString site = url.scheme() + u' ' + url.host() + u' ' +
-                             QString::number(query.peerPort()) + u' ' +
-                             QString::number(int(query.queryType()));
-        QMutexLocker lock(&m_mutex); // the manager may ask from its own threads
-        const auto known = m_answers.constFind(site);
-        if (known != m_answers.cend())
-            return *known;
-        const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(query);
-        m_answers.insert(site, proxies);
-        return proxies;
-    }
-
-private:
-    QMutex m_mutex;
-    QHash<QString, QList<QNetworkProxy>> m_answers;
-};
-
-} // namespace
+#include <algorithm>
 
 Inet::Inet(QObject* parent)
     : QObject(parent), m_retryDelays{std::chrono::milliseconds(500),
-                                     std::chrono::milliseconds(2000)}
+                                     std::chrono::milliseconds(2000)},
+      m_platform(std::make_unique<transfer::NetworkPlatform>())
 {
-    m_manager.setProxyFactory(new SystemProxyFactory); // the manager owns it
-    m_manager.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    m_engine.setConnectionsPerHost(m_connections);
 }
 
 Inet::~Inet() = default;
@@ -57,39 +22,43 @@ void Inet::setInactivityTimeout(std::chrono::milliseconds timeout)
     m_limits.inactivity = timeout;
 }
 
+void Inet::setConnections(int connections)
+{
+    m_connections = std::clamp(connections, 1, 16);
+    m_engine.setConnectionsPerHost(m_connections);
+}
+
 void Inet::setRetryDelays(std::vector<std::chrono::milliseconds> delays)
 {
     m_retryDelays = std::move(delays);
 }
 
-void Inet::setExtraCaCertificates(const QList<QSslCertificate>& certificates)
+void Inet::trustExtraCertificates(const QByteArray& pem)
 {
-    m_extraCas = certificates;
+    m_extraCaPem = pem;
+}
+
+void Inet::setPlatform(std::unique_ptr<transfer::NetworkPlatform> platform)
+{
+    m_platform = platform ? std::move(platform) : std::make_unique<transfer::NetworkPlatform>();
 }
 
 std::unique_ptr<transfer::Transfer> Inet::start(const QUrl& url, transfer::BodySink& sink,
                                                 transfer::Validators validators, qint64 rangeFrom,
                                                 const QByteArray& validator)
 {
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
-    // Files are stored exactly as served; also keeps Content-Length meaningful.
-    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
-    if (!m_extraCas.isEmpty()) {
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        ssl.addCaCertificates(m_extraCas);
-        request.setSslConfiguration(ssl);
-    }
-    if (rangeFrom >= 0) {
-        request.setRawHeader("Range", "bytes=" + QByteArray::number(rangeFrom) + '-');
-        if (!validator.isEmpty())
-            request.setRawHeader("If-Range", validator);
-    }
-    auto transfer =
-        std::make_unique<transfer::Transfer>(m_manager, sink, std::move(validators), m_limits);
-    transfer->start(request, rangeFrom);
+    transfer::Request request;
+    request.url = url;
+    // A validator that would break the header line cannot guard a resume.
+    const bool usable = !validator.contains('\r') && !validator.contains('\n');
+    request.rangeFrom = usable ? rangeFrom : -1;
+    request.ifRange = validator;
+    request.userAgent = userAgent();
+    request.limits = m_limits;
+    request.maxRedirects = MaxRedirects;
+    request.extraCaPem = &m_extraCaPem;
+    request.platform = m_platform.get();
+    auto transfer = std::make_unique<transfer::Transfer>(m_engine, sink, std::move(validators));
+    transfer->start(request);
     return transfer;
 }

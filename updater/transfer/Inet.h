@@ -1,16 +1,23 @@
 #pragma once
 
-// The updater's transfer layer: one network manager for the whole run, so
+// The updater's transfer layer: one libcurl engine for the whole run, so
 // connections to the site are reused, and the policy every transfer follows
-// (time-outs, retries, trusted authorities). Transfers are made here and run
-// side by side over the one manager.
+// (time-outs, retries, connections, trusted authorities). Transfers are made
+// here and run side by side on the one engine.
+//
+// Threading: everything happens on the thread that owns the Inet, driven by
+// that thread's event loop (socket notifiers and a timer; no thread of its
+// own). Body sinks are written there, inside libcurl's receive callback, and
+// the transfers' signals are emitted there, outside any libcurl callback.
+// Move the Inet (with its sinks) to a worker thread to keep that work off the
+// GUI thread; it needs nothing else from the thread that made it.
 
+#include "Engine.h"
+#include "Request.h"
 #include "Transfer.h"
 
-#include <QList>
-#include <QNetworkAccessManager>
+#include <QByteArray>
 #include <QObject>
-#include <QSslCertificate>
 #include <QUrl>
 
 #include <chrono>
@@ -24,6 +31,10 @@ class Inet : public QObject
 public:
     static constexpr std::chrono::milliseconds DefaultInactivityTimeout{60'000};
     static constexpr int MaxRedirects = 10;
+    static constexpr int DefaultConnections = 4;
+    // Transfers worth starting at once: HTTP/1.1 runs `connections()` of them
+    // and queues the rest inside the engine; HTTP/2 multiplexes them all.
+    static constexpr int MaxInFlight = transfer::Engine::MaxStreams;
 
     explicit Inet(QObject* parent = nullptr);
     ~Inet() override;
@@ -39,20 +50,30 @@ public:
     void setInactivityTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds inactivityTimeout() const { return m_limits.inactivity; }
 
+    // HTTP/1.1 connections per host (1 to 16).
+    void setConnections(int connections);
+    int connections() const { return m_connections; }
+
     // Pauses before the second and third try of a file that failed for a
     // passing reason; each is stretched or shrunk by up to a fifth at random.
     void setRetryDelays(std::vector<std::chrono::milliseconds> delays);
     const std::vector<std::chrono::milliseconds>& retryDelays() const { return m_retryDelays; }
 
-    // Certificate authorities trusted in addition to the system's (tests).
-    // Certificate checks stay on.
-    void setExtraCaCertificates(const QList<QSslCertificate>& certificates);
+    // Certificate authorities (PEM) trusted in addition to the system's, for
+    // tests and benchmarks; nothing in the program calls it. Checks stay on.
+    void trustExtraCertificates(const QByteArray& pem);
+
+    // Where trusted authorities and proxies come from (default: libcurl's
+    // own reading of the system bundle and the proxy variables).
+    void setPlatform(std::unique_ptr<transfer::NetworkPlatform> platform);
 
     static QByteArray userAgent();
 
 private:
-    QNetworkAccessManager m_manager;
+    transfer::Engine m_engine;
     transfer::Limits m_limits;
+    int m_connections = DefaultConnections;
     std::vector<std::chrono::milliseconds> m_retryDelays;
-    QList<QSslCertificate> m_extraCas;
+    QByteArray m_extraCaPem;
+    std::unique_ptr<transfer::NetworkPlatform> m_platform;
 };

@@ -1,8 +1,8 @@
 #include "Transfer.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include "Engine.h"
+
+#include <QPointer>
 
 #include <algorithm>
 
@@ -12,77 +12,74 @@ namespace transfer {
 
 namespace {
 
-// Bytes read from the reply per step; the reply buffers at most its read
-// buffer size (set by the caller's request policy) beyond this.
-constexpr qint64 PieceSize = 256 * 1024;
-
-bool isConnectionFailure(QNetworkReply::NetworkError error)
+Outcome outcomeOf(CURLcode result)
 {
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyTimeoutError:
-    case QNetworkReply::HostNotFoundError:
-        return true;
-    default:
-        return false;
+    switch (result) {
+    case CURLE_OPERATION_TIMEDOUT:
+        return Outcome::TimedOut;
+    case CURLE_WRITE_ERROR:
+        return Outcome::WriteFailed;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PARTIAL_FILE: // a short Content-Length body, or a cut chunked one
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_CONNECT_ERROR:
+        return Outcome::NetworkError;
+    default: // a refused certificate, redirect or size: trying again changes nothing
+        return Outcome::Refused;
     }
 }
 
 } // namespace
 
-Transfer::Transfer(QNetworkAccessManager& manager, BodySink& sink, Validators validators,
-                   const Limits& limits, QObject* parent)
-    : QObject(parent), m_manager(manager), m_sink(sink), m_validators(std::move(validators)),
-      m_limits(limits)
+Transfer::Transfer(Engine& engine, BodySink& sink, Validators validators, QObject* parent)
+    : QObject(parent), m_engine(&engine), m_sink(sink), m_validators(std::move(validators))
 {
-    m_floor.setSingleShot(false);
-    connect(&m_floor, &QTimer::timeout, this, [this] {
-        if (m_received - m_floorMark < m_limits.floorBytes) {
-            fail(Outcome::TimedOut,
-                 u"less than %1 bytes arrived in %2 ms"_s.arg(m_limits.floorBytes)
-                     .arg(m_limits.inactivity.count()));
-            return;
-        }
-        m_floorMark = m_received;
-    });
-    m_idle.setSingleShot(true);
-    connect(&m_idle, &QTimer::timeout, this, [this] {
-        fail(Outcome::TimedOut, u"nothing arrived for %1 ms"_s.arg(m_limits.inactivity.count()));
-    });
+    engine.attach(*this);
 }
 
 Transfer::~Transfer()
 {
-    dropReply();
+    if (m_engine)
+        m_engine->detach(*this);
 }
 
-void Transfer::start(const QNetworkRequest& request, qint64 rangeFrom)
+std::optional<qint64> Transfer::sizeCap() const
 {
-    m_rangeFrom = rangeFrom;
-    m_reply = m_manager.get(request);
-    m_reply->setReadBufferSize(1 << 20); // bounded memory whatever the file's size
-    const auto touch = [this] {
-        if (m_idle.isActive())
-            m_idle.start(m_limits.inactivity);
-    };
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, touch);
-    connect(m_reply, &QNetworkReply::redirected, this, [this, touch] {
-        m_redirected = true;
-        touch();
-    });
-    connect(m_reply, &QNetworkReply::encrypted, this, touch);
-    connect(m_reply, &QNetworkReply::readyRead, this, [this, touch] {
-        touch();
-        onReadyRead();
-    });
-    connect(m_reply, &QNetworkReply::finished, this, &Transfer::onFinished);
-    m_idle.start(m_limits.inactivity);
+    std::optional<qint64> cap;
+    for (const auto& validator : m_validators) {
+        if (const auto bound = validator->sizeCap())
+            cap = std::min(cap.value_or(*bound), *bound);
+    }
+    return cap;
+}
+
+void Transfer::start(const Request& request)
+{
+    m_rangeFrom = request.rangeFrom;
+    m_easy.reset(curl_easy_init());
+    CURL* easy = m_easy.get();
+    bool ready = easy && configureRequest(easy, request, sizeCap(), m_headers);
+    if (ready) {
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_error);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        ready = m_engine && m_engine->add(*this);
+    }
+    if (!ready) {
+        // Ends from the event loop, as any other transfer does.
+        QMetaObject::invokeMethod(
+            this, [this] { fail(Outcome::Refused, u"the request could not be set up"_s); },
+            Qt::QueuedConnection);
+    }
 }
 
 void Transfer::cancel()
@@ -98,20 +95,76 @@ bool Transfer::isTransient() const
     return m_outcome == Outcome::HttpError && m_head.status >= 500 && m_head.status <= 599;
 }
 
+size_t Transfer::onHeader(char* data, size_t size, size_t count, void* self)
+{
+    static_cast<Transfer*>(self)->takeHeaderLine(QByteArrayView(data, qsizetype(size * count)));
+    return size * count;
+}
+
+size_t Transfer::onBody(char* data, size_t size, size_t count, void* self)
+{
+    const size_t bytes = size * count;
+    if (bytes == 0)
+        return 0;
+    return static_cast<Transfer*>(self)->takeBody(data, qint64(bytes)) ? bytes : 0;
+}
+
+// Each response of a redirect chain starts with its status line: only the
+// last response's fields are kept.
+void Transfer::takeHeaderLine(QByteArrayView line)
+{
+    const QByteArrayView text = line.trimmed();
+    if (text.startsWith("HTTP/")) {
+        m_response = {};
+        const QList<QByteArray> parts = text.toByteArray().split(' ');
+        m_response.status = parts.size() > 1 ? parts.at(1).toInt() : 0;
+        return;
+    }
+    const qsizetype colon = text.indexOf(':');
+    if (colon <= 0)
+        return;
+    m_response.fields.append({text.first(colon).trimmed().toByteArray().toLower(),
+                              text.sliced(colon + 1).trimmed().toByteArray()});
+}
+
+bool Transfer::takeBody(const char* data, qint64 size)
+{
+    if (m_verdict != Outcome::Running)
+        return false;
+    if (!m_headAccepted && !acceptHead())
+        return false;
+    if (m_head.declaredLength >= 0 && m_received + size > m_head.declaredLength) {
+        refuse(Outcome::Refused, u"body longer than its Content-Length"_s);
+        return false;
+    }
+    for (const auto& validator : m_validators) {
+        if (const auto reason = validator->feed(data, size)) {
+            refuse(Outcome::Refused, *reason);
+            return false;
+        }
+    }
+    if (!m_sink.write(data, size)) {
+        refuse(Outcome::WriteFailed, m_sink.errorString());
+        return false;
+    }
+    m_received += size;
+    if (m_engine)
+        m_engine->markDirty(*this);
+    return true;
+}
+
 // The head is judged with the first body bytes or at the end, whichever comes
-// first: redirects are followed inside the reply before either.
+// first: redirects are followed before either.
 bool Transfer::acceptHead()
 {
-    if (m_headAccepted)
-        return true;
-    const HeadVerdict verdict = judgeHead(*m_reply, m_redirected, m_rangeFrom);
+    const HeadVerdict verdict = judgeHead(m_response, m_rangeFrom);
     m_head = verdict.head;
     if (verdict.refusal) {
-        fail(m_head.status == 200 ? Outcome::Refused : Outcome::HttpError, *verdict.refusal);
+        refuse(m_head.status == 200 ? Outcome::Refused : Outcome::HttpError, *verdict.refusal);
         return false;
     }
     if (!m_sink.open(m_head)) {
-        fail(Outcome::WriteFailed, m_sink.errorString());
+        refuse(Outcome::WriteFailed, m_sink.errorString());
         return false;
     }
     if (m_head.resumedAt >= 0) {
@@ -124,82 +177,90 @@ bool Transfer::acceptHead()
             return !refusal;
         });
         if (!replayed || refusal) {
-            fail(Outcome::Refused, refusal.value_or(u"the part file cannot be read"_s));
+            refuse(Outcome::Refused, refusal.value_or(u"the part file cannot be read"_s));
             return false;
         }
     }
-    emit headAccepted();
     m_headAccepted = true;
-    m_floorMark = m_received;
-    m_floor.start(m_limits.inactivity);
+    m_headToReport = true;
+    if (m_engine)
+        m_engine->markDirty(*this);
     return true;
 }
 
-void Transfer::onReadyRead()
+void Transfer::report()
 {
-    if (m_outcome != Outcome::Running || !m_reply)
+    if (m_outcome != Outcome::Running)
         return;
-    if (!m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+    const QPointer<Transfer> alive(this);
+    if (std::exchange(m_headToReport, false)) {
+        emit headAccepted();
+        if (!alive || m_outcome != Outcome::Running)
+            return;
+    }
+    if (m_received == m_reported)
         return;
-    if (!acceptHead())
-        return;
-    drain();
+    m_reported = m_received;
+    const qint64 offset = std::max<qint64>(m_head.resumedAt, 0);
+    emit progressed(offset + m_received,
+                    m_head.declaredLength < 0 ? -1 : offset + m_head.declaredLength);
 }
 
-void Transfer::drain()
+void Transfer::ended(CURLcode result)
 {
-    char buffer[16 * 1024];
-    qint64 before = m_received;
-    while (m_outcome == Outcome::Running && m_reply && m_reply->bytesAvailable() > 0) {
-        const qint64 n = m_reply->read(buffer, qMin<qint64>(sizeof buffer, PieceSize));
-        if (n <= 0)
-            break;
-        if (m_head.declaredLength >= 0 && m_received + n > m_head.declaredLength) {
-            fail(Outcome::Refused, u"body longer than its Content-Length"_s);
-            return;
-        }
-        for (const auto& validator : m_validators) {
-            if (const auto reason = validator->feed(buffer, n)) {
-                fail(Outcome::Refused, *reason);
-                return;
-            }
-        }
-        if (!m_sink.write(buffer, n)) {
-            fail(Outcome::WriteFailed, m_sink.errorString());
-            return;
-        }
-        m_received += n;
-    }
-    if (m_received != before) {
-        const qint64 offset = std::max<qint64>(m_head.resumedAt, 0);
-        emit progressed(offset + m_received,
-                        m_head.declaredLength < 0 ? -1 : offset + m_head.declaredLength);
-    }
+    const QPointer<Transfer> alive(this);
+    report();
+    if (alive && m_outcome == Outcome::Running)
+        settle(result);
 }
 
-void Transfer::onFinished()
+Framing Transfer::framing() const
 {
-    if (m_outcome != Outcome::Running || !m_reply)
+    long version = 0;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_HTTP_VERSION, &version);
+    if (version == CURL_HTTP_VERSION_2_0 || version == CURL_HTTP_VERSION_3)
+        return Framing::Http2Stream;
+    if (m_response.value("transfer-encoding").toLower().contains("chunked"))
+        return Framing::Chunked;
+    if (!m_response.values("content-length").isEmpty())
+        return Framing::Length;
+    return Framing::Close;
+}
+
+// The verdict once curl has ended the transfer: a check's refusal first, then
+// curl's own error, then the framing and the whole-body checks.
+void Transfer::settle(CURLcode result)
+{
+    if (m_verdict != Outcome::Running) {
+        end(m_verdict);
         return;
-    m_idle.stop();
-    m_floor.stop();
-    const QNetworkReply::NetworkError error = m_reply->error();
-    const bool hasStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (hasStatus && (error == QNetworkReply::NoError || !m_headAccepted)) {
-        if (!acceptHead())
-            return;
-        drain();
-        if (m_outcome != Outcome::Running)
-            return;
     }
-    if (error != QNetworkReply::NoError) {
-        fail(isConnectionFailure(error) ? Outcome::NetworkError : Outcome::Refused,
-             m_reply->errorString());
+    if (result != CURLE_OK) {
+        const QString reason = QString::fromUtf8(m_error[0] ? m_error : curl_easy_strerror(result));
+        // An error status counts as such even when its body was cut.
+        const int status = m_response.status;
+        if (!m_headAccepted && status != 0 && status != 200 && status != 206 &&
+            result != CURLE_OPERATION_TIMEDOUT) {
+            m_head = judgeHead(m_response, m_rangeFrom).head;
+            fail(Outcome::HttpError, u"HTTP status %1"_s.arg(status));
+            return;
+        }
+        fail(outcomeOf(result), reason);
         return;
+    }
+    if (!m_headAccepted) {
+        if (!acceptHead()) {
+            end(m_verdict);
+            return;
+        }
+        const QPointer<Transfer> alive(this);
+        report();
+        if (!alive || m_outcome != Outcome::Running)
+            return;
     }
     const bool sizeKnown = std::any_of(m_validators.cbegin(), m_validators.cend(),
                                        [](const auto& v) { return v->provesLength(); });
-    if (const auto reason = judgeEnd(*m_reply, m_head, m_received, sizeKnown)) {
+    if (const auto reason = judgeEnd(framing(), m_head, m_received, sizeKnown)) {
         fail(Outcome::Refused, *reason);
         return;
     }
@@ -210,6 +271,14 @@ void Transfer::onFinished()
         }
     }
     end(Outcome::Complete);
+}
+
+void Transfer::refuse(Outcome outcome, const QString& reason)
+{
+    if (m_verdict != Outcome::Running)
+        return;
+    m_verdict = outcome;
+    m_failure = reason;
 }
 
 void Transfer::fail(Outcome outcome, const QString& reason)
@@ -223,23 +292,11 @@ void Transfer::fail(Outcome outcome, const QString& reason)
 void Transfer::end(Outcome outcome)
 {
     m_outcome = outcome;
-    m_idle.stop();
-    m_floor.stop();
-    dropReply();
+    if (outcome == Outcome::Complete)
+        m_failure.clear();
+    if (m_engine)
+        m_engine->remove(*this);
     emit finished();
-}
-
-void Transfer::dropReply()
-{
-    if (!m_reply)
-        return;
-    QNetworkReply* reply = std::exchange(m_reply, nullptr);
-    disconnect(reply, nullptr, this, nullptr);
-    // May run inside one of the reply's own signals: abort and delete once
-    // that signal is done.
-    if (!reply->isFinished())
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-    reply->deleteLater();
 }
 
 } // namespace transfer

@@ -2,28 +2,29 @@
 
 // One HTTP GET whose body goes to a sink, judged by the body checks while it
 // streams. Asynchronous: it reports progress and its end through signals and
-// never blocks. The network manager belongs to the caller.
+// never blocks. It runs on the engine of the Inet that made it; once that
+// engine is gone it no longer runs.
 
 #include "BodyChecks.h"
+#include "Request.h"
 
-#include <QElapsedTimer>
+#include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QTimer>
-#include <QUrl>
 
-#include <chrono>
+#include <curl/curl.h>
+
 #include <functional>
-
-class QNetworkAccessManager;
-class QNetworkReply;
-class QNetworkRequest;
+#include <memory>
 
 namespace transfer {
 
+class Engine;
+
 // Where an accepted body goes. Opened only once the head passed its checks,
-// so error pages and unreachable sites never create files.
+// so error pages and unreachable sites never create files. Called on the
+// Inet's thread, from inside libcurl's receive callback: it must not start,
+// cancel or delete transfers.
 class BodySink
 {
 public:
@@ -54,25 +55,17 @@ enum class Outcome
     Cancelled,
 };
 
-struct Limits
-{
-    // Nothing at all arriving for this long fails the transfer; so does less
-    // than `floorBytes` of body arriving in any such span once the body began.
-    std::chrono::milliseconds inactivity{60'000};
-    qint64 floorBytes = 1024;
-};
-
 class Transfer : public QObject
 {
     Q_OBJECT
 
 public:
-    Transfer(QNetworkAccessManager& manager, BodySink& sink, Validators validators,
-             const Limits& limits, QObject* parent = nullptr);
+    Transfer(Engine& engine, BodySink& sink, Validators validators, QObject* parent = nullptr);
     ~Transfer() override;
 
-    // `rangeFrom` >= 0: the request asks for the rest of a file from there.
-    void start(const QNetworkRequest& request, qint64 rangeFrom = -1);
+    // Starts the request on the engine. A request that cannot even be set up
+    // ends at once (finished() is emitted from the event loop).
+    void start(const Request& request);
     // Aborts; the outcome becomes Cancelled unless it had already ended.
     void cancel();
 
@@ -86,35 +79,54 @@ public:
     QString failure() const { return m_failure; }
     // Worth trying again: a connection failure, a time-out or a 5xx status.
     bool isTransient() const;
+    // The most bytes the checks let through, if any of them has a bound.
+    std::optional<qint64> sizeCap() const;
 
 signals:
     // Counted over the whole file: a resumed body adds to what was there.
+    // Batched: at most once per round of network work.
     void progressed(qint64 received, qint64 declaredLength);
     void headAccepted();
     void finished();
 
 private:
-    void onReadyRead();
-    void onFinished();
+    friend class Engine;
+
+    struct EasyFree
+    {
+        void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+    };
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self);
+    static size_t onBody(char* data, size_t size, size_t count, void* self);
+    void takeHeaderLine(QByteArrayView line);
+    bool takeBody(const char* data, qint64 size);
     bool acceptHead();
-    void drain();
+    // Engine side: emits what the last round did, and the end.
+    void report();
+    void ended(CURLcode result);
+    void settle(CURLcode result);
+    Framing framing() const;
+    // Inside curl's callbacks: remembers the verdict for the end.
+    void refuse(Outcome outcome, const QString& reason);
     void fail(Outcome outcome, const QString& reason);
     void end(Outcome outcome);
-    void dropReply();
 
-    QNetworkAccessManager& m_manager;
+    Engine* m_engine;
     BodySink& m_sink;
     Validators m_validators;
-    Limits m_limits;
-    QNetworkReply* m_reply = nullptr; // owned; deleted in dropReply()
-    QTimer m_idle;
-    QTimer m_floor;
-    qint64 m_floorMark = 0; // bytes received when the current span began
+    std::unique_ptr<CURL, EasyFree> m_easy;
+    HeaderList m_headers;
+    char m_error[CURL_ERROR_SIZE] = {};
+    ResponseHead m_response;
     Head m_head;
     bool m_headAccepted = false;
-    bool m_redirected = false;
+    bool m_headToReport = false;
+    bool m_dirty = false; // queued for the engine's next report
     qint64 m_rangeFrom = -1;
     qint64 m_received = 0;
+    qint64 m_reported = -1;
+    Outcome m_verdict = Outcome::Running; // set inside a callback, applied at the end
     Outcome m_outcome = Outcome::Running;
     QString m_failure;
 };

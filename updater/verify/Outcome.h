@@ -2,6 +2,8 @@
 
 // Results of the checks: a value or a reason a log can name.
 
+#include "Result.h"
+
 #include <QString>
 
 #include <optional>
@@ -10,15 +12,7 @@
 namespace verify {
 
 // Ok, or why not.
-struct Check
-{
-    bool ok = false;
-    QString reason;
-
-    explicit operator bool() const { return ok; }
-    static Check success() { return {true, {}}; }
-    static Check failure(QString why) { return {false, std::move(why)}; }
-};
+using Check = ::Result;
 
 // A parsed value, or why the text was refused.
 template <typename T> class Outcome

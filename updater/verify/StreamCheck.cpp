@@ -19,7 +19,7 @@ bool StreamCheck::feed(QByteArrayView bytes)
         return false;
     }
     m_received += bytes.size();
-    m_hash.addData(bytes);
+    m_hash.add(bytes);
     return true;
 }
 
@@ -31,9 +31,10 @@ StreamResult StreamCheck::finish() const
     if (m_expectedSize && m_received < *m_expectedSize)
         return {StreamVerdict::TooShort,
                 u"the body ended after %1 of %2 bytes"_s.arg(m_received).arg(*m_expectedSize)};
-    if (m_expectedSha256 && m_hash.result() != *m_expectedSha256)
+    const QByteArray digest = m_expectedSha256 ? m_hash.result() : QByteArray();
+    if (m_expectedSha256 && digest != *m_expectedSha256)
         return {StreamVerdict::HashMismatch, u"SHA-256 %1 does not match the expected %2"_s.arg(
-                                                 QString::fromLatin1(m_hash.result().toHex()),
+                                                 QString::fromLatin1(digest.toHex()),
                                                  QString::fromLatin1(m_expectedSha256->toHex()))};
     return {StreamVerdict::Ok, {}};
 }

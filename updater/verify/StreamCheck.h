@@ -6,10 +6,10 @@
 // A resumed download feeds the bytes it already has first.
 
 #include "Outcome.h"
+#include "Sha256.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QCryptographicHash>
 
 #include <optional>
 
@@ -52,7 +52,7 @@ public:
 private:
     std::optional<qint64> m_expectedSize;
     std::optional<QByteArray> m_expectedSha256;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
     qint64 m_received = 0;
     bool m_exceeded = false;
 };

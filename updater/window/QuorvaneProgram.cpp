@@ -11,7 +11,8 @@
 using namespace Qt::StringLiterals;
 
 int runQuorvane(int argc, char* argv[],
-                const std::function<void(frmUpdate&, UpdateSession&)>& attach)
+                const std::function<void(frmUpdate&, UpdateSession&)>& attach,
+                const std::function<void(Inet&)>& network)
 {
 #ifdef Q_OS_LINUX
     // The page engine's sandbox refuses to run as root; an explicit setting
@@ -27,6 +28,8 @@ int runQuorvane(int argc, char* argv[],
     QApplication::setQuitOnLastWindowClosed(false);
 
     Inet inet;
+    if (network)
+        network(inet);
     frmUpdate window;
     UpdateSession run(gamefolder::path(), inet, window);
     run.setVerify(QCoreApplication::arguments().contains(u"--verify"_s));
