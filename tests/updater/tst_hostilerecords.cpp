@@ -17,7 +17,7 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-using kit::Field;
+
 using kit::manifestText;
 
 namespace {
@@ -161,7 +161,7 @@ void HostileRecordsTest::recordsInTheGameFolder()
     const QByteArray settings = site.game.read(u"config.zcn"_s);
 
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     QCOMPARE(site.game.read(u"a.dat"_s), Body);
     QCOMPARE(site.game.read(u"Game.zgx"_s), "the game"_ba);
     QCOMPARE(site.game.read(u"config.zcn"_s), settings);

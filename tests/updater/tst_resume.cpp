@@ -10,7 +10,7 @@
 
 using namespace Qt::StringLiterals;
 using kit::CannedResponse;
-using kit::Field;
+
 using kit::manifestText;
 
 namespace {
@@ -133,7 +133,7 @@ void ResumeTest::crashThenNextRun()
     site.server.clearRequests();
     site.restart(crashed.path());
     site.run();
-    QCOMPARE(site.view.current(Field::L2), u"Updated To Version 1.1!"_s);
+    QCOMPARE(site.view.current(StatusField::Status), u"Updated To Version 1.1!"_s);
     const QByteArray installed = crashed.read(u"a.dat"_s);
     QCOMPARE(installed.size(), body2.size());
     QVERIFY2(installed == body2, "the installed file mixes two releases");
