@@ -5,8 +5,11 @@
 // technology see each one; a window that follows frameReady instead repaints
 // at most once per frame, always with the latest texts. A window with web
 // views is recomposed as a whole on each repaint, so an update of many small
-// files would otherwise spend its time painting.
+// files would otherwise spend its time painting. The whole update's progress
+// is kept here too and sampled once per frame; while files are fetched a
+// heartbeat keeps frames coming, so a stall shows as one.
 
+#include "UpdateProgress.h"
 #include "UpdateView.h"
 
 #include <QElapsedTimer>
@@ -24,7 +27,15 @@ class StatusModel : public QObject, public UpdateView
 public:
     static constexpr std::chrono::milliseconds DefaultFrame{33};
 
+    // While files are fetched; each beat in which nothing arrived doubles
+    // the next wait, so a long stall costs a few frames only.
+    static constexpr std::chrono::milliseconds Heartbeat{1000};
+    static constexpr std::chrono::milliseconds SlowestHeartbeat{8000};
+
     explicit StatusModel(std::chrono::milliseconds frame = DefaultFrame, QObject* parent = nullptr);
+    // `clock` drives the progress figures (a steady clock by default).
+    StatusModel(std::chrono::milliseconds frame, UpdateProgress::Clock clock,
+                QObject* parent = nullptr);
 
     void showWindow(const QString& siteUrl) override;
     void setStatus(const QString& text) override { set(StatusField::Status, text); }
@@ -32,6 +43,17 @@ public:
     void setVersion(const QString& text) override { set(StatusField::Version, text); }
     void setProgress(const QString& text) override { set(StatusField::Progress, text); }
     void setContinueEnabled(bool enabled) override;
+
+    void filesPlanned(int files, std::optional<qint64> totalBytes) override;
+    void fileStarted(int index, qint64 offset) override;
+    void fileProgressed(int index, qint64 position) override;
+    void fileDone(int index, bool ok) override;
+    void installStarted() override;
+    void updateFinished(bool complete) override;
+
+    // The whole update's progress and its line, as of the last frame.
+    const UpdateProgress& updateProgress() const { return m_progress; }
+    ProgressLine progressLine() const { return describeProgress(m_progress, m_locale); }
 
     QString text(StatusField field) const { return m_texts[std::size_t(field)]; }
     bool continueEnabled() const { return m_continue; }
@@ -48,6 +70,8 @@ private:
     void set(StatusField field, const QString& text);
     void scheduleFrame();
     void sendFrame();
+    void frameNow();
+    void beat();
 
     std::array<QString, 4> m_texts;
     bool m_continue = false;
@@ -55,4 +79,8 @@ private:
     QTimer m_timer;
     QElapsedTimer m_sinceFrame;
     bool m_due = false;
+    UpdateProgress m_progress;
+    QTimer m_heartbeat;
+    qint64 m_receivedAtBeat = 0;
+    QLocale m_locale;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProgressFeed.h"
+
 #include <QString>
 
 // The status fields of the updater window, named by what they show (the
@@ -12,9 +14,10 @@ enum class StatusField
     Progress, // the current download, e.g. "40%"
 };
 
-// What the update run needs of its window: the status fields and the continue
-// action. The window implements it; tests implement it with a recorder.
-class UpdateView
+// What the update run needs of its window: the status fields, the continue
+// action and the whole update's progress. The window implements it; tests
+// implement it with a recorder.
+class UpdateView : public ProgressFeed
 {
 public:
     virtual ~UpdateView() = default;

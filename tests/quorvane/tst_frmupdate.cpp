@@ -5,6 +5,7 @@
 #include "NewsPage.h"
 #include "frmUpdate.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
@@ -106,12 +107,8 @@ void tst_frmUpdate::controls_data()
     QTest::addColumn<QColor>("colour");
     QTest::addColumn<bool>("enabled");
 
-    const QColor white(255, 255, 255), black(0, 0, 0);
+    const QColor white(255, 255, 255);
     const int centre = Qt::AlignHCenter, left = Qt::AlignLeft;
-    QTest::newRow("lblContinue") << u"lblContinue"_s << QRect(27, 34, 51, 38) << QString() << centre
-                                 << black << false;
-    QTest::newRow("Label1") << u"Label1"_s << QRect(29, 85, 51, 37) << QString() << centre << black
-                            << true;
     QTest::newRow("L2") << u"L2"_s << QRect(101, 345, 392, 17) << QString() << centre << white
                         << true;
     QTest::newRow("L3") << u"L3"_s << QRect(253, 361, 233, 17) << QString() << centre << white
@@ -173,7 +170,7 @@ void tst_frmUpdate::windowProperties()
     QVERIFY(qAbs(window->geometry().center().x() - screen.center().x()) <= 1);
     QVERIFY(qAbs(window->geometry().center().y() - screen.center().y()) <= 1);
 
-    // Only the two web views take the keyboard focus, updates first.
+    // Tab runs PLAY, EXIT, then the web views, updates first.
     auto* updates = window->findChild<QWebEngineView*>(u"brwsUpdates"_s);
     auto* news = window->findChild<QWebEngineView*>(u"brwsNews"_s);
     QVERIFY(updates && news);
@@ -183,7 +180,9 @@ void tst_frmUpdate::windowProperties()
     for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain())
         if (w->parentWidget() == window.get() && (w->focusPolicy() & Qt::TabFocus))
             tabStops.append(w);
-    QCOMPARE(tabStops, (QList<QWidget*>{updates, news}));
+    auto* play = window->findChild<QAbstractButton*>(u"lblContinue"_s);
+    auto* exit = window->findChild<QAbstractButton*>(u"Label1"_s);
+    QCOMPARE(tabStops, (QList<QWidget*>{play, exit, updates, news}));
 }
 
 void tst_frmUpdate::backgroundCoversClientArea()
@@ -330,14 +329,14 @@ void tst_frmUpdate::setters()
     view.setProgress(u"40%"_s);
     view.setContinueEnabled(true);
     // The labels follow at the next frame, PLAY at once.
-    QVERIFY(window->findChild<QLabel*>(u"lblContinue"_s)->isEnabled());
+    QVERIFY(window->findChild<QAbstractButton*>(u"lblContinue"_s)->isEnabled());
     QTRY_COMPARE(window->findChild<QLabel*>(u"L2"_s)->text(), u"Checking File Versions..."_s);
     QCOMPARE(window->findChild<QLabel*>(u"L3"_s)->text(), u"Downloading File 2 Of 5"_s);
     QCOMPARE(window->findChild<QLabel*>(u"L4"_s)->text(), u"Version 1.1"_s);
     QCOMPARE(window->findChild<QLabel*>(u"Label4"_s)->text(), u"40%"_s);
-    QVERIFY(window->findChild<QLabel*>(u"lblContinue"_s)->isEnabled());
+    QVERIFY(window->findChild<QAbstractButton*>(u"lblContinue"_s)->isEnabled());
     view.setContinueEnabled(false);
-    QVERIFY(!window->findChild<QLabel*>(u"lblContinue"_s)->isEnabled());
+    QVERIFY(!window->findChild<QAbstractButton*>(u"lblContinue"_s)->isEnabled());
 }
 
 void tst_frmUpdate::disabledContinueIgnoresClicks()
@@ -350,7 +349,7 @@ void tst_frmUpdate::disabledContinueIgnoresClicks()
     QSignalSpy quits(window.get(), &frmUpdate::quitRequested);
     window->showWindow(QString());
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    auto* play = window->findChild<QLabel*>(u"lblContinue"_s);
+    auto* play = window->findChild<QAbstractButton*>(u"lblContinue"_s);
     QTest::mouseClick(play, Qt::LeftButton, {}, play->rect().center());
     QTest::qWait(50);
     QVERIFY(m_log.starts.isEmpty());
@@ -385,7 +384,7 @@ void tst_frmUpdate::missingGameShowsMessage()
     QSignalSpy quits(window.get(), &frmUpdate::quitRequested);
     window->showWindow(QString());
     window->setContinueEnabled(true);
-    auto* play = window->findChild<QLabel*>(u"lblContinue"_s);
+    auto* play = window->findChild<QAbstractButton*>(u"lblContinue"_s);
     for (int click = 1; click <= 2; ++click) {
         QTest::mouseClick(play, Qt::LeftButton, {}, play->rect().center());
         QCOMPARE(m_log.messages.size(), click);
@@ -422,7 +421,7 @@ void tst_frmUpdate::continueStartsGame()
     auto window = makeWindow();
     window->showWindow(QString());
     window->setContinueEnabled(true);
-    auto* play = window->findChild<QLabel*>(u"lblContinue"_s);
+    auto* play = window->findChild<QAbstractButton*>(u"lblContinue"_s);
     QTest::mouseClick(play, Qt::LeftButton, {}, play->rect().center());
 
     QCOMPARE(m_log.starts.size(), 1);
@@ -444,7 +443,7 @@ void tst_frmUpdate::gameThatCannotStart()
     auto window = makeWindow();
     window->showWindow(QString());
     window->setContinueEnabled(true);
-    auto* play = window->findChild<QLabel*>(u"lblContinue"_s);
+    auto* play = window->findChild<QAbstractButton*>(u"lblContinue"_s);
     QTest::mouseClick(play, Qt::LeftButton, {}, play->rect().center());
     QCOMPARE(m_log.starts.size(), 1);
     QCOMPARE(m_log.messages.size(), 1);
@@ -461,7 +460,7 @@ void tst_frmUpdate::quitEndsAtAnyTime()
     window->showWindow(QString());
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     // Continue is still disabled: the run is "in progress".
-    auto* exit = window->findChild<QLabel*>(u"Label1"_s);
+    auto* exit = window->findChild<QAbstractButton*>(u"Label1"_s);
     QTest::mouseClick(exit, Qt::LeftButton, {}, exit->rect().center());
     QCOMPARE(quits.count(), 1);
     QCOMPARE(m_log.ends, 1);

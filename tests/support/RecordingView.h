@@ -30,6 +30,36 @@ public:
         add(enabled ? QStringLiteral("continue=on") : QStringLiteral("continue=off"));
     }
 
+    // The whole update's progress, kept apart from log(): "plan=<files>/<bytes
+    // or ?>", "start=<index>@<offset>", "at=<index>:<position>",
+    // "done=<index>:ok|failed", "install", "end=ok|failed".
+    void filesPlanned(int files, std::optional<qint64> totalBytes) override
+    {
+        progress.append(QStringLiteral("plan=%1/%2")
+                            .arg(files)
+                            .arg(totalBytes ? QString::number(*totalBytes) : QStringLiteral("?")));
+    }
+    void fileStarted(int index, qint64 offset) override
+    {
+        progress.append(QStringLiteral("start=%1@%2").arg(index).arg(offset));
+    }
+    void fileProgressed(int index, qint64 position) override
+    {
+        progress.append(QStringLiteral("at=%1:%2").arg(index).arg(position));
+    }
+    void fileDone(int index, bool ok) override
+    {
+        progress.append(QStringLiteral("done=%1:%2")
+                            .arg(index)
+                            .arg(ok ? QStringLiteral("ok") : QStringLiteral("failed")));
+    }
+    void installStarted() override { progress.append(QStringLiteral("install")); }
+    void updateFinished(bool complete) override
+    {
+        progress.append(complete ? QStringLiteral("end=ok") : QStringLiteral("end=failed"));
+    }
+    QStringList progress;
+
     // Every call so far, in order.
     const QStringList& log() const { return m_log; }
     // The texts one field was given, in order.
@@ -38,7 +68,11 @@ public:
     QString current(StatusField field) const;
     // Whether the last call enabled continuing (false when never called).
     bool continueEnabled() const;
-    void clear() { m_log.clear(); }
+    void clear()
+    {
+        m_log.clear();
+        progress.clear();
+    }
 
     // Called after each call is recorded, e.g. to quit at a chosen point.
     std::function<void(const QString& entry)> onCall;

@@ -16,6 +16,7 @@ class StatusModelTest : public QObject
 private slots:
     void burstBecomesOneFrameWithTheLatestTexts();
     void steadyStreamIsPacedToTheFrame();
+    void stalledFetchKeepsFramesComing();
 };
 
 void StatusModelTest::burstBecomesOneFrameWithTheLatestTexts()
@@ -57,6 +58,30 @@ void StatusModelTest::steadyStreamIsPacedToTheFrame()
     QVERIFY2(frames.count() <= elapsed / 50 + 2, qPrintable(QString::number(frames.count())));
     QVERIFY(frames.count() >= 1);
     QCOMPARE(model.text(StatusField::Status), QString::number(sent));
+}
+
+void StatusModelTest::stalledFetchKeepsFramesComing()
+{
+    StatusModel model(10ms);
+    QSignalSpy frames(&model, &StatusModel::frameReady);
+    model.filesPlanned(1, 100);
+    model.fileStarted(0, 0);
+    model.fileProgressed(0, 40);
+    QVERIFY(frames.wait(1000));
+    QCOMPARE(model.updateProgress().permille(), 400);
+    // Nothing arrives: frames still come, so the figures can show the stall,
+    // but ever more rarely (after 1 s, 2 s, then 4 s).
+    frames.clear();
+    QTest::qWait(3600);
+    QVERIFY2(frames.count() >= 1 && frames.count() <= 2,
+             qPrintable(QString::number(frames.count())));
+    // The end goes out at once, and then the frames stop.
+    frames.clear();
+    model.updateFinished(true);
+    QCOMPARE(frames.count(), 1);
+    QCOMPARE(model.updateProgress().permille(), 1000);
+    QTest::qWait(700);
+    QCOMPARE(frames.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(StatusModelTest)

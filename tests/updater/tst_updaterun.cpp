@@ -43,6 +43,8 @@ private slots:
     void unwritableTempIniIsNamed();
     void installedManifestIsTheOneUsed_data();
     void installedManifestIsTheOneUsed();
+    void progressFollowsTheFiles_data();
+    void progressFollowsTheFiles();
 };
 
 void UpdateRunTest::missingUpdaterIniIsCreated()
@@ -599,6 +601,62 @@ void UpdateRunTest::installedManifestIsTheOneUsed()
         QCOMPARE(site.game.read(u"info.ini"_s), used);
         QCOMPARE(site.game.read(u"a.dat"_s), "new a"_ba);
     }
+}
+
+void UpdateRunTest::progressFollowsTheFiles_data()
+{
+    QTest::addColumn<bool>("sizes");    // the manifest gives FileSize
+    QTest::addColumn<bool>("cMissing"); // the site answers 404 for c.dat
+    QTest::addColumn<QStringList>("milestones");
+
+    QTest::newRow("sizes given") << true << false
+                                 << QStringList{u"plan=2/5500"_s, u"install"_s, u"end=ok"_s};
+    QTest::newRow("no sizes") << false << false
+                              << QStringList{u"plan=2/?"_s, u"install"_s, u"end=ok"_s};
+    QTest::newRow("a file fails") << true << true << QStringList{u"plan=2/5500"_s, u"end=failed"_s};
+}
+
+void UpdateRunTest::progressFollowsTheFiles()
+{
+    QFETCH(bool, sizes);
+    QFETCH(bool, cMissing);
+    QFETCH(QStringList, milestones);
+    kit::Site site;
+    site.configure();
+    site.game.write(u"info.ini"_s, manifestText(u"1.0"_s, {{u"b.dat"_s, u"1"_s, QString()}}));
+    QByteArray manifest = manifestText(u"1.1"_s, {{u"a.dat"_s, u"1"_s, QString()},
+                                                  {u"b.dat"_s, u"1"_s, QString()},
+                                                  {u"c.dat"_s, u"1"_s, QString()}});
+    if (sizes)
+        manifest += "FileSize1=2500\r\nFileSize3=3000\r\n";
+    site.serve(u"info.ini"_s, manifest);
+    site.serve(u"a.dat"_s, kit::pattern(2500, 1));
+    if (cMissing)
+        site.serve(u"c.dat"_s, CannedResponse::withStatus(404, "<html>missing</html>"));
+    else
+        site.serve(u"c.dat"_s, kit::pattern(3000, 2));
+
+    site.run();
+    const QStringList& calls = site.view.progress;
+    QStringList seen;               // all but the per-file calls
+    QHash<QString, QString> lastAt; // file -> its last position
+    for (const QString& call : calls) {
+        if (call.startsWith(u"at="_s))
+            lastAt.insert(call.section(u':', 0, 0).mid(3), call.section(u':', 1));
+        else if (!call.startsWith(u"start="_s) && !call.startsWith(u"done="_s))
+            seen.append(call);
+    }
+    QCOMPARE(seen, milestones);
+    // b.dat (index 1) is up to date and never reported; the other two end
+    // once each, a.dat after its whole body.
+    QVERIFY(calls.contains(u"start=0@0"_s));
+    QVERIFY(!lastAt.contains(u"1"_s) && !calls.contains(u"done=1:ok"_s));
+    QCOMPARE(calls.count(u"done=0:ok"_s), 1);
+    QCOMPARE(calls.count(cMissing ? u"done=2:failed"_s : u"done=2:ok"_s), 1);
+    QCOMPARE(lastAt.value(u"0"_s), u"2500"_s);
+    // A refused file counts no bytes (its error page is not the file).
+    QCOMPARE(lastAt.value(u"2"_s, u"0"_s), cMissing ? u"0"_s : u"3000"_s);
+    QVERIFY(calls.indexOf(u"done=0:ok"_s) > calls.indexOf(u"at=0:2500"_s));
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)

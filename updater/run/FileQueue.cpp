@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <climits>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -91,6 +92,7 @@ bool FileQueue::run(const QVector<ManifestEntry>& remote, const QVector<Manifest
             job.action = Job::Action::UpToDate;
         }
     }
+    planProgress();
     fillSlots();
     present();
     if (!m_cancelled && m_cursor < m_jobs.size())
@@ -140,6 +142,7 @@ void FileQueue::fillSlots()
             if (m_firstFailure.isEmpty())
                 m_firstFailure = text;
             post(job, StatusField::Detail, text);
+            m_view.fileDone(int(index), false);
             continue;
         }
         ++m_inFlight;
@@ -188,6 +191,7 @@ void FileQueue::startAttempt(std::size_t index)
         const qint64 total = started.remote.FileSize.value_or(
             std::max<qint64>(started.transfer->head().resumedAt, 0) +
             started.transfer->head().declaredLength);
+        m_view.fileStarted(int(index), std::max<qint64>(started.transfer->head().resumedAt, 0));
         const bool plain = !started.forms || started.forms->onPlain();
         if (plain && total >= RecordEarlyBytes && ResumeIndex::isUsableValidator(started.validator))
             recordResume(started);
@@ -207,6 +211,7 @@ void FileQueue::onProgress(std::size_t index, qint64 received, qint64 declared)
             post(job, StatusField::Progress, text);
         });
     job.progress->advanceTo(received);
+    m_view.fileProgressed(int(index), received);
     present();
 }
 
@@ -275,6 +280,23 @@ void FileQueue::onFinished(std::size_t index)
               (notWritten ? "Could Not Write "_L1 : "Failed To Download "_L1) + name + u'!');
 }
 
+// The files to fetch and, when the manifest sizes every one, their bytes.
+void FileQueue::planProgress()
+{
+    int files = 0;
+    std::optional<qint64> total = 0;
+    for (const Job& job : m_jobs) {
+        if (job.action != Job::Action::Download)
+            continue;
+        ++files;
+        if (total && job.remote.FileSize && *job.remote.FileSize <= LLONG_MAX - *total)
+            *total += *job.remote.FileSize;
+        else
+            total.reset();
+    }
+    m_view.filesPlanned(files, total);
+}
+
 void FileQueue::logAttempt(const Job& job, const transfer::Transfer& done)
 {
     if (!m_setup.log)
@@ -296,6 +318,7 @@ void FileQueue::finishJob(Job& job, bool ok, const QString& text)
     if (!ok && m_firstFailure.isEmpty())
         m_firstFailure = text;
     post(job, StatusField::Detail, text);
+    m_view.fileDone(int(&job - m_jobs.data()), ok);
     --m_inFlight;
     fillSlots();
     present();

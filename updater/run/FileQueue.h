@@ -77,6 +77,7 @@ public:
 private:
     struct Job;
 
+    void planProgress();
     void fillSlots();
     void startAttempt(std::size_t index);
     void onProgress(std::size_t index, qint64 received, qint64 declared);

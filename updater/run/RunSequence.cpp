@@ -220,6 +220,7 @@ void UpdateSession::endWithoutInstalling(const QString& status)
         m_view.setVersion("Version "_L1 + m_state.LocalVersion);
     m_view.setDetail(m_firstFailure);
     m_view.setContinueEnabled(true);
+    m_view.updateFinished(false); // last: the final frame goes out with it
     deleteTempManifest();
     endRun(status);
 }
@@ -236,6 +237,7 @@ bool UpdateSession::installSet()
         noteFailure(u"Could Not Write info.ini!"_s);
         return false;
     }
+    m_view.installStarted();
     const QStringList failed = m_staged->install();
     m_staged.reset();
     for (const QString& localName : failed) {
@@ -276,6 +278,7 @@ void UpdateSession::finishUpdate()
     m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
     m_view.setStatus(status);
     m_view.setDetail(QString());
+    m_view.updateFinished(true); // last: the final frame goes out with it
     deleteTempManifest();
     endRun(status);
 }

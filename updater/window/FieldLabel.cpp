@@ -1,6 +1,7 @@
 #include "FieldLabel.h"
 
-#include <QMouseEvent>
+#include <QAccessible>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QTextLayout>
 
@@ -34,6 +35,15 @@ QString firstLine(const QString& text, const QFont& font, int width)
     return first;
 }
 
+void FieldLabel::announceText(const QString& text)
+{
+    if (text == this->text())
+        return;
+    setText(text);
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
 void FieldLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -44,17 +54,36 @@ void FieldLabel::paintEvent(QPaintEvent*)
                      firstLine(text(), font(), contentsRect().width()));
 }
 
-void ClickArea::mousePressEvent(QMouseEvent* event)
+ClickArea::ClickArea(const QRect& plate, QWidget* parent) : QAbstractButton(parent), m_plate(plate)
 {
-    m_pressed = isEnabled() && event->button() == Qt::LeftButton;
-    event->accept();
+    setFocusPolicy(Qt::TabFocus); // a click does not leave a mark behind
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
 }
 
-void ClickArea::mouseReleaseEvent(QMouseEvent* event)
+void ClickArea::paintEvent(QPaintEvent*)
 {
-    const bool wasPressed = std::exchange(m_pressed, false);
-    event->accept();
-    if (wasPressed && isEnabled() && event->button() == Qt::LeftButton &&
-        rect().contains(event->position().toPoint()))
-        emit clicked();
+    if (!hasFocus())
+        return;
+    // A light line just inside the gold rim, in the colour of the plate's
+    // caption, with a soft glow on the dark face.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF face = QRectF(m_plate.translated(-pos())).adjusted(3.5, 3.5, -3.5, -3.5);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(0xff, 0xe9, 0xb0, 70), 3));
+    painter.drawRoundedRect(face.adjusted(1, 1, -1, -1), 3, 3);
+    painter.setPen(QPen(QColor(0xff, 0xe9, 0xb0, 230), 1));
+    painter.drawRoundedRect(face, 3, 3);
+}
+
+void ClickArea::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+        event->accept();
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event); // Space, and Escape passed on
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QLabel>
 
 class QFont;
@@ -16,25 +17,29 @@ class FieldLabel : public QLabel
 public:
     using QLabel::QLabel;
 
+    // Sets the text and, when it changed, tells assistive technology, which
+    // reads a field by its name.
+    void announceText(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// A transparent click area over button artwork. Clicks on a disabled area are
-// ignored.
-class ClickArea : public QLabel
+// A button drawn by the artwork under it: transparent but for a focus mark
+// traced inside the plate's rim. Tab reaches it; Space, Enter or Return
+// activate it, as a click does. Disabled, it ignores keys as it ignores
+// clicks. Assistive technology sees a push button under its accessible name.
+class ClickArea : public QAbstractButton
 {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
-
-signals:
-    void clicked();
+    // `plate`: the button artwork's rectangle, in the parent's coordinates.
+    ClickArea(const QRect& plate, QWidget* parent);
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    bool m_pressed = false;
+    QRect m_plate;
 };

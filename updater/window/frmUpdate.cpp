@@ -3,6 +3,7 @@
 #include "FieldLabel.h"
 #include "GameFolder.h"
 #include "NewsPage.h"
+#include "ProgressStrip.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -58,6 +60,16 @@ Label* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
     return label;
 }
 
+ClickArea* makeButton(QWidget* parent, const QString& name, const QString& accessibleName,
+                      const QRect& geometry, const QRect& plate)
+{
+    auto* button = new ClickArea(plate, parent);
+    button->setObjectName(name);
+    button->setAccessibleName(accessibleName);
+    button->setGeometry(geometry);
+    return button;
+}
+
 } // namespace
 
 frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
@@ -79,15 +91,18 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
 
     // Geometry in pixels: the twips of the original layout divided by 15.
     const QColor white(255, 255, 255);
-    const QColor black(0, 0, 0);
-    m_continue =
-        makeLabel<ClickArea>(this, u"lblContinue"_s, {27, 34, 51, 38}, Qt::AlignHCenter, black);
-    m_quit = makeLabel<ClickArea>(this, u"Label1"_s, {29, 85, 51, 37}, Qt::AlignHCenter, black);
+    m_continue = makeButton(this, u"lblContinue"_s, u"PLAY"_s, {27, 34, 51, 38}, {27, 34, 51, 38});
+    m_quit = makeButton(this, u"Label1"_s, u"EXIT"_s, {29, 85, 51, 37}, {27, 84, 51, 38});
     m_l2 = makeLabel<FieldLabel>(this, u"L2"_s, {101, 345, 392, 17}, Qt::AlignHCenter, white);
     m_l3 = makeLabel<FieldLabel>(this, u"L3"_s, {253, 361, 233, 17}, Qt::AlignHCenter, white);
     m_label4 = makeLabel<FieldLabel>(this, u"Label4"_s, {493, 361, 49, 17}, Qt::AlignHCenter, white,
                                      u"100%"_s);
     m_l4 = makeLabel<FieldLabel>(this, u"L4"_s, {93, 361, 145, 17}, Qt::AlignLeft, white);
+    // In the heading row of the bottom panel, either side of its heading.
+    m_progress = new ProgressStrip(kStatusHeading, this);
+    m_progress->setObjectName(u"UpdateProgress"_s);
+    m_progress->setGeometry(kProgressStrip);
+    m_progress->setFont(fieldFont());
     m_continue->setEnabled(false);
     m_model.setProgress(m_label4->text());
 
@@ -104,7 +119,15 @@ frmUpdate::frmUpdate(std::unique_ptr<WindowServices> services, QWidget* parent)
     };
     m_updates = makeView(u"brwsUpdates"_s, {104, 36, 291, 255});
     m_news = makeView(u"brwsNews"_s, {421, 36, 153, 255});
+    QWidget::setTabOrder(m_continue, m_quit);
+    QWidget::setTabOrder(m_quit, m_updates);
     QWidget::setTabOrder(m_updates, m_news);
+    // The window itself holds the focus at first: no button is armed until
+    // the player moves to it.
+    setFocus(Qt::OtherFocusReason);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &frmUpdate::quitAction);
 
     connect(&m_model, &StatusModel::frameReady, this, &frmUpdate::applyStatus);
     connect(m_continue, &ClickArea::clicked, this, &frmUpdate::continueAction);
@@ -167,12 +190,46 @@ void frmUpdate::setContinueEnabled(bool enabled)
     m_continue->setEnabled(enabled);
 }
 
+void frmUpdate::filesPlanned(int files, std::optional<qint64> totalBytes)
+{
+    m_model.filesPlanned(files, totalBytes);
+}
+
+void frmUpdate::fileStarted(int index, qint64 offset)
+{
+    m_model.fileStarted(index, offset);
+}
+
+void frmUpdate::fileProgressed(int index, qint64 position)
+{
+    m_model.fileProgressed(index, position);
+}
+
+void frmUpdate::fileDone(int index, bool ok)
+{
+    m_model.fileDone(index, ok);
+}
+
+// The install step holds the thread: its wording is painted before it runs.
+void frmUpdate::installStarted()
+{
+    m_model.installStarted();
+    if (m_progress->isVisible())
+        m_progress->repaint();
+}
+
+void frmUpdate::updateFinished(bool complete)
+{
+    m_model.updateFinished(complete);
+}
+
 void frmUpdate::applyStatus()
 {
-    m_l2->setText(m_model.text(StatusField::Status));
-    m_l3->setText(m_model.text(StatusField::Detail));
-    m_l4->setText(m_model.text(StatusField::Version));
-    m_label4->setText(m_model.text(StatusField::Progress));
+    m_progress->follow(m_model.updateProgress(), m_model.progressLine());
+    m_l2->announceText(m_model.text(StatusField::Status));
+    m_l3->announceText(m_model.text(StatusField::Detail));
+    m_l4->announceText(m_model.text(StatusField::Version));
+    m_label4->announceText(m_model.text(StatusField::Progress));
     m_continue->setEnabled(m_model.continueEnabled());
 }
 

@@ -5,18 +5,21 @@
 #include "WindowServices.h"
 
 #include <QPixmap>
+#include <QRect>
 #include <QWidget>
 
 #include <memory>
 
 class ClickArea;
 class FieldLabel;
+class ProgressStrip;
 class QWebEngineProfile;
 class QWebEngineView;
 
 // The updater's only window: the background artwork, the two news views, the
-// four status fields and the two click areas over the PLAY and EXIT artwork.
-// Every child carries its control name as objectName.
+// four status fields, the whole update's progress and the two buttons drawn
+// by the PLAY and EXIT artwork. Every child carries its control name as
+// objectName. Tab runs PLAY, EXIT, then the two news views; Escape quits.
 class frmUpdate : public QWidget, public UpdateView
 {
     Q_OBJECT
@@ -26,6 +29,9 @@ public:
     static constexpr QStringView kGameFileName = u"Game.zgx";
     static constexpr QStringView kUpdatesPath = u"/updates/updates.htm";
     static constexpr QStringView kNewsPath = u"/updates/news.htm";
+    // The artwork's "STATUS" heading, and the strip the progress is drawn in.
+    static constexpr QRect kStatusHeading{272, 316, 56, 18};
+    static constexpr QRect kProgressStrip{40, 317, 520, 25};
 
     explicit frmUpdate(std::unique_ptr<WindowServices> services = systemServices(),
                        QWidget* parent = nullptr);
@@ -44,6 +50,12 @@ public:
     void setVersion(const QString& text) override;
     void setProgress(const QString& text) override;
     void setContinueEnabled(bool enabled) override;
+    void filesPlanned(int files, std::optional<qint64> totalBytes) override;
+    void fileStarted(int index, qint64 offset) override;
+    void fileProgressed(int index, qint64 position) override;
+    void fileDone(int index, bool ok) override;
+    void installStarted() override;
+    void updateFinished(bool complete) override;
 
 signals:
     // EXIT, or the window closed from outside: the run must stop.
@@ -70,6 +82,7 @@ private:
     FieldLabel* m_l3 = nullptr;
     FieldLabel* m_label4 = nullptr;
     FieldLabel* m_l4 = nullptr;
+    ProgressStrip* m_progress = nullptr;
     QWebEngineView* m_updates = nullptr;
     QWebEngineView* m_news = nullptr;
     bool m_loaded = false;
