@@ -2,6 +2,7 @@
 
 #include "Ed25519.h"
 #include "ManifestKeys.h"
+#include "Packing.h"
 #include "Release.h"
 #include "SecretKeyFile.h"
 #include "SerialMemory.h"
@@ -30,6 +31,8 @@ struct Plan
     QStringList changed, added, removed;
     qint64 downloadBytes = 0;
     QString previousVersion;
+    QList<ReleaseFile> files;
+    PackStats packed;
 };
 
 QString sitePath(const QString& siteDir, const QString& name)
@@ -243,7 +246,7 @@ std::optional<Plan> makePlan(const BuildOptions& o, QTextStream& err)
     else if (!o.secretKeyFile && QFileInfo::exists(sitePath(o.siteDir, u"info.ini.sig"_s)))
         problems.append(u"the site is signed (info.ini.sig); give --sign to publish on it"_s);
     ReleaseScan scan = scanRelease(o.releaseDir);
-    problems += scan.problems + checkSiteNames(o.siteDir, scan.files);
+    problems += scan.problems + checkSiteNames(o.siteDir, scan.files) + checkPackedName(scan.files);
     if (scan.files.isEmpty())
         problems.append(o.releaseDir + u": the release holds no files"_s);
     if (!problems.isEmpty() || !hashRelease(scan.files, problems, err)) {
@@ -251,6 +254,7 @@ std::optional<Plan> makePlan(const BuildOptions& o, QTextStream& err)
         return std::nullopt;
     }
     decideEntries(o, previous.value(), scan.files, plan);
+    plan.files = scan.files;
     problems += checkVersionOrder(o, previous.value(), plan);
     if (!problems.isEmpty()) {
         printProblems(err, problems);
@@ -333,15 +337,26 @@ void printSummary(QTextStream& out, const BuildOptions& o, const Plan& plan)
 
 int runBuild(const BuildOptions& options, QTextStream& out, QTextStream& err)
 {
-    const std::optional<Plan> plan = makePlan(options, err);
+    std::optional<Plan> plan = makePlan(options, err);
     if (!plan)
         return 1;
-    if (const QString error = applyPlan(options, *plan); !error.isEmpty()) {
+    QString error =
+        packRelease(options.siteDir, options.deltas, plan->files, plan->next, plan->packed, err);
+    if (error.isEmpty())
+        error = applyPlan(options, *plan);
+    if (!error.isEmpty()) {
         err << u"quorvane-publish: publishing failed: "_s << error << Qt::endl
             << u"the site's manifest was not replaced; run the build again"_s << Qt::endl;
         return 1;
     }
+    keepForPatches(options.siteDir, options.deltas, plan->next, renderManifest(plan->next),
+                   plan->packed);
     printSummary(out, options, *plan);
+    out << u"smaller forms: "_s << plan->packed.compressed << u" compressed copies, "_s
+        << plan->packed.patches << u" patches, "_s << plan->packed.formBytes
+        << u" bytes; kept for later patches: "_s << plan->packed.keptBytes << u" bytes"_s
+        << Qt::endl
+        << u"patches made in "_s << plan->packed.patchMs << u" ms"_s << Qt::endl;
     return 0;
 }
 

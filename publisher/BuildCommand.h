@@ -23,6 +23,7 @@ struct BuildOptions
     std::optional<QString> secretKeyFile; // --sign
     std::optional<int> expiresDays;       // --expires
     QDateTime now;                        // start of the expiry period
+    int deltas = 2;                       // --deltas: patches from this many earlier releases
 };
 
 // Exit status: 0 when the site was published. Progress and errors go to

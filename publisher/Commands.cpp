@@ -18,7 +18,7 @@ constexpr int UsageError = 2;
 constexpr QStringView Usage =
     u"usage: quorvane-publish keygen SECRET_KEY_FILE\n"
     "       quorvane-publish build RELEASE_DIR SITE_DIR --version V [--sign SECRET_KEY_FILE] "
-    "[--expires DAYS|never]\n"
+    "[--expires DAYS|never] [--deltas K]\n"
     "       quorvane-publish verify SITE_DIR [--key PUBLIC_KEY]\n"
     "Expires: a signed manifest expires 90 days after the build; --expires DAYS\n"
     "  chooses another period, --expires never writes none. Players refuse a signed\n"
@@ -79,7 +79,8 @@ std::optional<QString> option(const CommandLine& line, const QString& name)
 
 int build(const QStringList& args, QTextStream& out, QTextStream& err, const QDateTime& now)
 {
-    const CommandLine line = parseArguments(args, {u"--version"_s, u"--sign"_s, u"--expires"_s});
+    const CommandLine line =
+        parseArguments(args, {u"--version"_s, u"--sign"_s, u"--expires"_s, u"--deltas"_s});
     if (!line.error.isEmpty())
         return usage(err, line.error);
     if (line.positional.size() != 2)
@@ -97,6 +98,12 @@ int build(const QStringList& args, QTextStream& out, QTextStream& err, const QDa
             return usage(err, u"--expires takes a whole number of days, or never"_s);
     } else if (!days && options.secretKeyFile) {
         options.expiresDays = DefaultExpiresDays;
+    }
+    if (const auto deltas = option(line, u"--deltas"_s)) {
+        bool ok = false;
+        options.deltas = deltas->toInt(&ok);
+        if (!ok || options.deltas < 0 || options.deltas > 16)
+            return usage(err, u"--deltas takes a number of releases from 0 to 16"_s);
     }
     return runBuild(options, out, err);
 }

@@ -1,5 +1,6 @@
 #include "SiteManifest.h"
 
+#include "FormKeys.h"
 #include "ManifestKeys.h"
 #include "ProfileFile.h"
 #include "UpdateRules.h"
@@ -26,6 +27,8 @@ SiteEntry readEntry(const profile::ParsedFile& file, int n)
     entry.folder = text(file, "FILES", "FilePath" + number);
     entry.size = verify::parseFileSize(file.value("FILES", verify::fileSizeKey(n))).value;
     entry.sha256 = verify::parseFileHash(file.value("FILES", verify::fileHashKey(n))).value;
+    entry.forms = verify::parseFileForms(file.value("FILES", verify::fileFormsKey(n)))
+                      .value.value_or(verify::PackedForms());
     return entry;
 }
 
@@ -88,6 +91,8 @@ QByteArray renderManifest(const SiteManifest& manifest)
             line(out, "FileSize" + n, QByteArray::number(*e.size));
         if (e.sha256)
             line(out, "FileHash" + n, verify::formatHash(*e.sha256));
+        if (!e.forms.isEmpty())
+            line(out, verify::fileFormsKey(int(i + 1)), verify::formatFileForms(e.forms));
     }
     return out;
 }

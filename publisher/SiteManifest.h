@@ -4,6 +4,7 @@
 // next: the whole text is generated at once (CRLF line ends), never edited
 // key by key.
 
+#include "FormKeys.h"
 #include "Outcome.h"
 
 #include <QByteArray>
@@ -22,6 +23,7 @@ struct SiteEntry
     QString folder; // "\"-separated
     std::optional<qint64> size;
     std::optional<QByteArray> sha256; // raw bytes
+    verify::PackedForms forms = {};   // smaller forms on the site
 };
 
 struct SiteManifest

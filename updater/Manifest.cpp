@@ -1,5 +1,6 @@
 #include "Manifest.h"
 
+#include "FormKeys.h"
 #include "ManifestKeys.h"
 #include "ProfileFile.h"
 #include "ProfileSyntax.h"
@@ -86,6 +87,9 @@ QVector<ManifestEntry> Manifest::entries(std::int32_t count) const
             entry.BadCheck = u"malformed FileSize%1"_s.arg(n);
         else if (hash.malformed)
             entry.BadCheck = u"malformed FileHash%1"_s.arg(n);
+        // Damaged forms are left out: the plain file stays fully checked.
+        entry.Forms = verify::parseFileForms(m_parse->value("FILES", verify::fileFormsKey(n)))
+                          .value.value_or(verify::PackedForms());
         list.append(std::move(entry));
     }
     return list;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FormKeys.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,4 +19,6 @@ struct ManifestEntry
     std::optional<qint64> FileSize = {};
     std::optional<QByteArray> FileHash = {};
     QString BadCheck = {};
+    // Smaller forms the site offers besides the plain file.
+    verify::PackedForms Forms = {};
 };

@@ -1,1 +1,1 @@
-7UhbWBGqtMnB51q5MqgPqMC+1LC/pf80lTxhDUuQhmNk4reAsnkQgz1JBwadPUaqhfBsc0LG0yFa3sEZyeoCAA==
+ASUsbGQ9L0soA5pgOhbiM1tZMPG9LD6yhZByqzMTavatoGil9Ze467hT7f+i1S4AYidmldWQ/z1b0eSXZ3kbDg==

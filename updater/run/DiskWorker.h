@@ -30,6 +30,7 @@ public:
     void requestStop() { m_stop = true; }
     // For tasks, on any thread.
     bool stopRequested() const { return m_stop.load(); }
+    const std::atomic<bool>& stopFlag() const { return m_stop; }
     std::function<bool()> stopCheck() const
     {
         return [this] { return m_stop.load(); };

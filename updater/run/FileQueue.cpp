@@ -81,7 +81,8 @@ void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<Manife
         }
         const int order =
             updaterules::compareVersions(job.remote.FileVersion, job.local.FileVersion);
-        if (!hasName(job.local) || order > 0) {
+        job.mending = order == 0 && hasName(job.local) && m_setup.mend.contains(n);
+        if (!hasName(job.local) || order > 0 || job.mending) {
             job.action = Job::Action::Download;
             job.done = false;
             prepare(job);
@@ -129,7 +130,7 @@ void FileQueue::cancel()
         if (job.transfer)
             job.transfer->cancel();
         job.transfer.reset();
-        if (job.sink)
+        if (job.sink && (!job.forms || job.forms->onPlain()))
             keepForResume(job);
         if (job.resume && m_setup.resumes)
             m_setup.resumes->put(*job.resume);
@@ -197,11 +198,15 @@ void FileQueue::startAttempt(std::size_t index)
         }
         job.resume.reset();
     }
+    if (!job.forms && rangeFrom < 0 && !job.remote.Forms.isEmpty())
+        job.forms = std::make_unique<delta::FormAttempts>(*m_setup.root, job.remote);
     transfer::Validators checks;
     if (job.remote.FileSize || job.remote.FileHash)
         checks.push_back(
             std::make_unique<transfer::ExpectedFile>(job.remote.FileSize, job.remote.FileHash));
-    job.transfer = m_inet.start(job.url, *job.sink, std::move(checks), rangeFrom, ifRange);
+    transfer::BodySink& sink = job.forms ? job.forms->sinkFor(*job.sink, checks) : *job.sink;
+    const QUrl url = job.forms ? job.forms->url(m_setup.baseUrl, job.url) : job.url;
+    job.transfer = m_inet.start(url, sink, std::move(checks), rangeFrom, ifRange);
     connect(job.transfer.get(), &transfer::Transfer::headAccepted, this, [this, index] {
         Job& started = m_jobs[index];
         started.validator = started.transfer->head().validator;
@@ -209,7 +214,8 @@ void FileQueue::startAttempt(std::size_t index)
             std::max<qint64>(started.transfer->head().resumedAt, 0) +
             started.transfer->head().declaredLength);
         m_view.fileStarted(int(index), std::max<qint64>(started.transfer->head().resumedAt, 0));
-        if (total >= RecordEarlyBytes && ResumeIndex::isUsableValidator(started.validator))
+        const bool plain = !started.forms || started.forms->onPlain();
+        if (plain && total >= RecordEarlyBytes && ResumeIndex::isUsableValidator(started.validator))
             recordResume(started);
     });
     watch(index);
@@ -262,6 +268,16 @@ void FileQueue::onFinished(std::size_t index)
     }
     const QString& name = job.remote.FileName;
     logAttempt(job, *done);
+    if (done->outcome() != transfer::Outcome::Complete && job.forms && !job.forms->onPlain()) {
+        const QString why = job.forms->fallBack(done->failure());
+        if (m_setup.log)
+            m_setup.log(why);
+        job.sink.reset();
+        job.validator.clear();
+        job.attempts = 0; // the next form has its own retries
+        startAttempt(index);
+        return;
+    }
 
     if (done->outcome() == transfer::Outcome::Complete && m_setup.resumes)
         m_setup.resumes->remove(job.target);

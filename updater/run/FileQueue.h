@@ -12,6 +12,7 @@
 #include "UpdateView.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -45,6 +46,9 @@ public:
         std::function<void(const QString&)> log;
         // Interrupted downloads to continue, and where to record new ones.
         ResumeIndex* resumes = nullptr;
+        // Positions of entries fetched again although their versions are
+        // equal: the player's copy is missing or damaged.
+        QSet<qsizetype> mend = {};
     };
 
     FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent = nullptr);

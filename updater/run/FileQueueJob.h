@@ -4,6 +4,7 @@
 // Shared by the queue's two source files only.
 
 #include "FileQueue.h"
+#include "FormAttempts.h"
 #include "PartSink.h"
 #include "Progress.h"
 #include "ResumeIndex.h"
@@ -34,9 +35,11 @@ struct FileQueue::Job
     int attempts = 0;
     QString target; // folders and name, "/" between
     QUrl url;
-    std::optional<ResumeRecord> resume; // where an earlier attempt or run stopped
-    QByteArray validator;               // the server's, from the current attempt
-    QElapsedTimer clock;                // of the current attempt
+    std::optional<ResumeRecord> resume;         // where an earlier attempt or run stopped
+    QByteArray validator;                       // the server's, from the current attempt
+    QElapsedTimer clock;                        // of the current attempt
+    std::unique_ptr<delta::FormAttempts> forms; // smaller forms to try before the plain file
+    bool mending = false;                       // fetched again though its version is current
     std::unique_ptr<PartSink> sink;
     transfer::BodySink* single = nullptr; // a Single's sink
     qint64 sizeLimit = -1;                // a Single's cap

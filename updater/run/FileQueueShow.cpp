@@ -65,7 +65,10 @@ void FileQueue::introduce(Job& job)
         break;
     case Job::Action::Download:
         ++m_counter;
-        if (!hasName(job.local)) {
+        if (job.mending) {
+            show(StatusField::Detail, counterText());
+            show(StatusField::Status, "Repairing "_L1 + job.local.FileName + "..."_L1);
+        } else if (!hasName(job.local)) {
             show(StatusField::Status, "Downloading "_L1 + job.remote.FileName + "..."_L1);
             show(StatusField::Detail, counterText());
         } else {

@@ -61,6 +61,8 @@ void UpdateSession::checkFileVersions()
         noteFailure(u"Could Not Write temp.ini!"_s);
         return install(false);
     }
+    if (m_verify)
+        return verifyInstalled([this] { prepareResumes(); });
     prepareResumes();
 }
 

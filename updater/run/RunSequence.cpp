@@ -251,7 +251,7 @@ void UpdateSession::manifestKept(bool written)
     m_state.EntryCount = *count;
     if (m_quit)
         return;
-    if (m_state.RemoteVersion != m_state.LocalVersion)
+    if (m_state.RemoteVersion != m_state.LocalVersion || needsRepair())
         return checkFileVersions();
     m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
     m_view.setStatus(u"You Have The Latest Version!"_s);

@@ -105,6 +105,7 @@ void UpdateSession::finish()
         return;
     const Mode mode = std::exchange(m_mode, Mode::Idle);
     m_lockPoll.stop();
+    m_verifyTick.stop();
     if (m_queue)
         m_queue->cancel(); // inert from here; replaced or destroyed later
     const GameDir* folder = m_root ? &*m_root : nullptr;
@@ -139,6 +140,7 @@ std::unique_ptr<FileQueue> UpdateSession::makeQueue(std::int32_t pendingTotal)
                            m_state.BaseUrl, m_state.Connections,
                            pendingTotal,    [this](const QString& line) { m_log.add(line); },
                            m_resumes.get()};
+    setup.mend = m_state.Mending;
     return std::make_unique<FileQueue>(m_inet, m_view, std::move(setup));
 }
 
@@ -240,4 +242,5 @@ void UpdateSession::LoadManifests()
                     updaterules::addSizes(m_state.PendingBytes, *remote.FileSize);
         }
     }
+    findRepairs();
 }

@@ -13,6 +13,7 @@
 #include "ManifestEntry.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -44,6 +45,10 @@ class ResumeIndex;
 class StagedFiles;
 class UpdateView;
 
+namespace delta {
+enum class Installed;
+}
+
 class UpdateSession : public QObject
 {
     Q_OBJECT
@@ -62,6 +67,7 @@ public:
         std::int32_t PendingTotal = 0;
         qint64 PendingBytes = 0; // the sizes the manifest gives for them
         std::int32_t DownloadCounter = 0;
+        QSet<qsizetype> Mending; // equal versions, fetched again: the player's copy is damaged
         int Connections = DefaultConnections;
     };
 
@@ -105,6 +111,10 @@ public:
     // The quit action: stops every transfer and the install step (nothing is
     // installed) and ends the run before its next step. Safe at any time.
     void requestQuit();
+
+    // Also hash every listed file against the installed manifest and fetch
+    // those that differ (--verify).
+    void setVerify(bool on) { m_verify = on; }
     bool quitRequested() const { return m_quit; }
     // Between UpdateRun or DownloadFile and finished().
     bool isRunning() const { return m_mode != Mode::Idle; }
@@ -173,6 +183,11 @@ private:
     void endWithoutInstalling(const QString& status);
     void endRun(const QString& status);
     void deleteTempManifest();
+    bool repairCandidate(qsizetype n) const;
+    void markRepair(qsizetype n, delta::Installed state);
+    void findRepairs();
+    bool needsRepair();
+    void verifyInstalled(std::function<void()> then);
 
     QString m_gameFolder;
     std::optional<GameDir> m_root; // before everything that writes through it
@@ -184,6 +199,8 @@ private:
     bool m_downloaded = false;
     bool m_dropTempManifest = false; // temp.ini goes when the run ends
     QTimer m_lockPoll;
+    bool m_verify = false;
+    QTimer m_verifyTick; // shows the share of the hashing done
     std::unique_ptr<QLockFile> m_lock;
     // Written by the disk thread only while a task of the run is under way.
     std::unique_ptr<StagedFiles> m_staged;

@@ -32,6 +32,7 @@ int runQuorvane(int argc, char* argv[],
         network(inet);
     frmUpdate window;
     UpdateSession run(gamefolder::path(), inet, window);
+    run.setVerify(QCoreApplication::arguments().contains(u"--verify"_s));
     QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
     if (attach)
         attach(window, run);

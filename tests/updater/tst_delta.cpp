@@ -1,0 +1,247 @@
+// The pieces of smaller updates on bytes alone: the form keys of the
+// manifest, the choice of form, and the decoder that turns a compressed copy
+// or a patch into the file.
+
+#include "DecodingSink.h"
+#include "FormChoice.h"
+#include "FormKeys.h"
+#include "ZstdForms.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+using delta::DecodingSink;
+using verify::PackedForm;
+
+namespace {
+
+constexpr qint64 NoLimit = std::numeric_limits<qint64>::max();
+
+QByteArray sha(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+QByteArray noise(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& c : bytes)
+        c = char(generator.bounded(256));
+    return bytes;
+}
+
+// Holds what it is given; refuses writes past `capacity`.
+class MemorySink final : public transfer::BodySink
+{
+public:
+    bool open(const transfer::Head& head) override
+    {
+        opened = head.resumedAt < 0;
+        bytes.clear();
+        return opened;
+    }
+    bool write(const char* data, qint64 size) override
+    {
+        bytes.append(data, size);
+        return true;
+    }
+    QString errorString() const override { return {}; }
+    QByteArray bytes;
+    bool opened = false;
+};
+
+// Feeds `body` in pieces of `piece` bytes; the first refusal or the verdict.
+std::optional<QString> decode(DecodingSink& sink, const QByteArray& body, qsizetype piece)
+{
+    if (!sink.open({}))
+        return sink.errorString();
+    for (qsizetype at = 0; at < body.size(); at += piece) {
+        if (!sink.write(body.constData() + at, std::min(piece, body.size() - at)))
+            return sink.errorString();
+    }
+    return sink.finish();
+}
+
+const QByteArray Base = noise(200'000, 7) + QByteArray(100'000, 'z');
+QByteArray changed()
+{
+    QByteArray bytes = Base;
+    bytes.replace(5000, 300, noise(300, 9));
+    bytes.append(noise(1000, 11));
+    return bytes;
+}
+const QByteArray Target = changed();
+
+} // namespace
+
+class DeltaTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formKeys_data();
+    void formKeys();
+    void choice_data();
+    void choice();
+    void decoding_data();
+    void decoding();
+    void patchIsSmall();
+};
+
+void DeltaTest::formKeys_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("forms"); // -1: malformed
+
+    const QByteArray h(64, 'a');
+    QTest::newRow("copy") << "zst:12:" + h << 1;
+    QTest::newRow("copy and two patches")
+        << "zst:12:" + h + " patch:" + h + ":5:" + h + " patch:" + h + ":6:" + h << 3;
+    QTest::newRow("upper-case hash") << "zst:12:" + h.toUpper() << -1;
+    QTest::newRow("negative size") << "zst:-1:" + h << -1;
+    QTest::newRow("patch without base") << "patch:5:" + h << -1;
+    QTest::newRow("unknown form") << "bsdiff:5:" + h << -1;
+    QTest::newRow("two blanks") << "zst:12:" + h + "  zst:12:" + h << -1;
+    QTest::newRow("empty") << QByteArray("") << -1;
+}
+
+void DeltaTest::formKeys()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, forms);
+    const auto parsed = verify::parseFileForms(value);
+    QCOMPARE(parsed.malformed, forms < 0);
+    if (forms < 0)
+        return;
+    QCOMPARE(parsed.value->size(), forms);
+    QCOMPARE(verify::formatFileForms(*parsed.value), value);
+}
+
+void DeltaTest::choice_data()
+{
+    QTest::addColumn<QString>("local"); // "base", "other", "same" or "" (no file)
+    QTest::addColumn<bool>("checked");  // FileSize and FileHash given
+    QTest::addColumn<QStringList>("steps");
+
+    QTest::newRow("patch applies")
+        << u"base"_s << true << QStringList{u"patch"_s, u"compressed copy"_s, u"plain file"_s};
+    QTest::newRow("another base") << u"other"_s << true
+                                  << QStringList{u"compressed copy"_s, u"plain file"_s};
+    QTest::newRow("no file") << QString() << true
+                             << QStringList{u"compressed copy"_s, u"plain file"_s};
+    QTest::newRow("already the new file")
+        << u"same"_s << true << QStringList{u"compressed copy"_s, u"plain file"_s};
+    QTest::newRow("unchecked entry") << u"base"_s << false << QStringList{u"plain file"_s};
+}
+
+void DeltaTest::choice()
+{
+    QFETCH(QString, local);
+    QFETCH(bool, checked);
+    QFETCH(QStringList, steps);
+    ManifestEntry entry{u"a.dat"_s, u"2"_s, QString()};
+    if (checked) {
+        entry.FileSize = Target.size();
+        entry.FileHash = sha(Target);
+    }
+    const QByteArray h1 = sha("one"), h2 = sha("two");
+    // A bigger patch from the same base, and a "form" larger than the file: never chosen.
+    entry.Forms = {{PackedForm::Kind::Patch, sha(Base), 900, h1},
+                   {PackedForm::Kind::Patch, sha(Base), 500, h2},
+                   {PackedForm::Kind::Compressed, {}, Target.size() + 1, h1},
+                   {PackedForm::Kind::Compressed, {}, 4000, h2}};
+    std::optional<QByteArray> localHash;
+    if (local == u"base"_s)
+        localHash = sha(Base);
+    else if (local == u"other"_s)
+        localHash = sha("other");
+    else if (local == u"same"_s)
+        localHash = sha(Target);
+    const QList<delta::FormStep> chosen = delta::chooseForms(entry, localHash);
+    QStringList names;
+    for (const delta::FormStep& step : chosen)
+        names.append(delta::describe(step));
+    QCOMPARE(names, steps);
+    if (chosen.first() && chosen.first()->kind == PackedForm::Kind::Patch)
+        QCOMPARE(chosen.first()->size, 500);
+    if (checked && steps.contains(u"compressed copy"_s))
+        QCOMPARE(chosen.at(steps.indexOf(u"compressed copy"_s))->size, 4000);
+}
+
+void DeltaTest::decoding_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("patch"); // Base is the reference
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("hash");
+    QTest::addColumn<QString>("reason"); // empty: the file decodes
+
+    const QByteArray copy = *publisher::compressBelow(Target, NoLimit);
+    const QByteArray patch = *publisher::patchBelow(Base, Target, NoLimit);
+    const qint64 size = Target.size();
+    const QByteArray hash = sha(Target);
+    QByteArray corrupt = patch;
+    for (qsizetype i = corrupt.size() / 2; i < corrupt.size(); i += 3)
+        corrupt[i] = char(~corrupt[i]);
+
+    QTest::newRow("compressed copy") << copy << false << size << hash << QString();
+    QTest::newRow("patch") << patch << true << size << hash << QString();
+    QTest::newRow("patch without its base") << patch << false << size << hash << u"decode"_s;
+    QTest::newRow("corrupt patch") << corrupt << true << size << hash << u"decode"_s;
+    QTest::newRow("cut short") << copy.left(copy.size() / 2) << false << size << hash
+                               << u"ends before its frame"_s;
+    QTest::newRow("bytes after the frame")
+        << copy + "x" << false << size << hash << u"after its end"_s;
+    QTest::newRow("two frames") << copy + copy << false << size << hash << u"after its end"_s;
+    QTest::newRow("more than FileSize") << copy << false << size - 10 << hash << u"more than"_s;
+    QTest::newRow("less than FileSize") << copy << false << size + 10 << hash << u"not"_s;
+    QTest::newRow("wrong result") << copy << false << size << sha("x") << u"SHA-256"_s;
+    QTest::newRow("window past the sizes")
+        << *publisher::compressBelow(QByteArray(Target + Target + Target), NoLimit) << false << size
+        << hash << u"larger window"_s;
+    QTest::newRow("not zstd at all")
+        << QByteArray("plain text, not a frame") << false << size << hash << u"decode"_s;
+}
+
+void DeltaTest::decoding()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, patch);
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, hash);
+    QFETCH(QString, reason);
+    for (const qsizetype piece : {qsizetype(1) << 30, qsizetype(1000), qsizetype(1)}) {
+        if (piece == 1 && body.size() > 20'000)
+            continue; // byte by byte is for the small bodies
+        MemorySink out;
+        DecodingSink sink(out, patch ? QByteArrayView(Base) : QByteArrayView(), {size, hash});
+        const std::optional<QString> verdict = decode(sink, body, piece);
+        QVERIFY(out.opened);
+        QVERIFY(out.bytes.size() <= size);
+        if (reason.isEmpty()) {
+            QVERIFY2(!verdict, qPrintable(verdict.value_or(QString())));
+            QCOMPARE(out.bytes, Target);
+        } else {
+            QVERIFY(verdict);
+            QVERIFY2(verdict->contains(reason), qPrintable(*verdict));
+        }
+    }
+}
+
+// A few changed bytes cost a patch of about their size, not a compressed file.
+void DeltaTest::patchIsSmall()
+{
+    const auto patch = publisher::patchBelow(Base, Target, NoLimit);
+    QVERIFY(patch);
+    QVERIFY2(patch->size() < 2000, qPrintable(QString::number(patch->size())));
+    QVERIFY(!publisher::patchBelow(Base, Target, patch->size()));
+    QVERIFY(!publisher::compressBelow(noise(50'000, 3), 50'000));
+}
+
+QTEST_GUILESS_MAIN(DeltaTest)
+#include "tst_delta.moc"

@@ -1,0 +1,141 @@
+#include "DecodingSink.h"
+
+#include "Sha256.h"
+#include "WindowLog.h"
+
+#include <zstd.h>
+#include <zstd_errors.h>
+
+using namespace Qt::StringLiterals;
+
+namespace delta {
+
+namespace {
+
+class ResultCheck final : public transfer::BodyValidator
+{
+public:
+    explicit ResultCheck(DecodingSink& sink) : m_sink(sink) {}
+    std::optional<QString> feed(const char*, qint64) override { return std::nullopt; }
+    std::optional<QString> finish() override { return m_sink.finish(); }
+
+private:
+    DecodingSink& m_sink;
+};
+
+QString zstdReason(size_t code)
+{
+    if (ZSTD_getErrorCode(code) == ZSTD_error_frameParameter_windowTooLarge)
+        return u"the form needs a larger window than the file's sizes allow"_s;
+    return u"the form does not decode ("_s + QString::fromLatin1(ZSTD_getErrorName(code)) + u')';
+}
+
+} // namespace
+
+struct DecodingSink::Decoder
+{
+    ZSTD_DCtx* ctx = ZSTD_createDCtx();
+    ~Decoder() { ZSTD_freeDCtx(ctx); }
+};
+
+DecodingSink::DecodingSink(transfer::BodySink& out, QByteArrayView reference, Expected file)
+    : m_out(out), m_reference(reference), m_file(std::move(file))
+{}
+
+DecodingSink::~DecodingSink() = default;
+
+bool DecodingSink::fail(const QString& reason)
+{
+    if (m_error.isEmpty())
+        m_error = reason;
+    return false;
+}
+
+bool DecodingSink::open(const transfer::Head& head)
+{
+    if (head.resumedAt >= 0)
+        return fail(u"a form is never continued"_s);
+    m_decoder = std::make_unique<Decoder>();
+    m_hash = std::make_unique<verify::Sha256>();
+    m_written = 0;
+    m_frameEnded = false;
+    m_buffer.resize(qsizetype(ZSTD_DStreamOutSize()));
+    ZSTD_DCtx* ctx = m_decoder->ctx;
+    const int windowLog = windowLogFor(m_reference.size(), m_file.size);
+    size_t rc = ZSTD_DCtx_setParameter(ctx, ZSTD_d_windowLogMax, windowLog);
+    if (!ZSTD_isError(rc) && !m_reference.isEmpty())
+        rc = ZSTD_DCtx_refPrefix(ctx, m_reference.data(), size_t(m_reference.size()));
+    if (!ctx || ZSTD_isError(rc))
+        return fail(u"the decoder cannot be set up"_s);
+    transfer::Head whole = head;
+    whole.resumedAt = -1;
+    if (!m_out.open(whole))
+        return fail(m_out.errorString());
+    return true;
+}
+
+bool DecodingSink::step(ZSTD_inBuffer& in)
+{
+    ZSTD_outBuffer out{m_buffer.data(), size_t(m_buffer.size()), 0};
+    const size_t rc = ZSTD_decompressStream(m_decoder->ctx, &out, &in);
+    if (ZSTD_isError(rc))
+        return fail(zstdReason(rc));
+    m_frameEnded = rc == 0;
+    m_stalled = out.pos == 0 && rc != 0;
+    if (qint64(out.pos) > m_file.size - m_written)
+        return fail(u"the form decodes to more than %1 bytes"_s.arg(m_file.size));
+    m_written += qint64(out.pos);
+    m_hash->add(QByteArrayView(m_buffer.constData(), qsizetype(out.pos)));
+    if (out.pos > 0 && !m_out.write(m_buffer.constData(), qint64(out.pos)))
+        return fail(m_out.errorString());
+    return true;
+}
+
+bool DecodingSink::write(const char* data, qint64 size)
+{
+    if (!m_error.isEmpty() || !m_decoder)
+        return fail(u"the form was never opened"_s);
+    ZSTD_inBuffer in{data, size_t(size), 0};
+    while (in.pos < in.size) {
+        if (m_frameEnded)
+            return fail(u"the form holds bytes after its end"_s);
+        if (!step(in))
+            return false;
+    }
+    return true;
+}
+
+std::optional<QString> DecodingSink::finish()
+{
+    if (m_verdict)
+        return *m_verdict;
+    m_verdict = judge();
+    return *m_verdict;
+}
+
+std::optional<QString> DecodingSink::judge()
+{
+    if (!m_error.isEmpty())
+        return m_error;
+    if (!m_decoder)
+        return u"the form was never opened"_s;
+    // The decoder may still hold output for input it has taken.
+    for (ZSTD_inBuffer in{nullptr, 0, 0}; !m_frameEnded;) {
+        if (!step(in))
+            return m_error;
+        if (m_stalled)
+            return u"the form ends before its frame does"_s;
+    }
+    if (m_written != m_file.size)
+        return u"the form decodes to %1 bytes, not %2"_s.arg(m_written).arg(m_file.size);
+    if (m_hash->result() != m_file.sha256)
+        return u"the decoded file does not have the expected SHA-256"_s;
+    return std::nullopt;
+}
+
+std::unique_ptr<transfer::BodyValidator> DecodingSink::resultCheck()
+{
+    return std::make_unique<ResultCheck>(*this);
+}
+
+} // namespace delta
