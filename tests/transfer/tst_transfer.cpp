@@ -2,6 +2,7 @@
 // the environment, and HTTP/2 over TLS against a real nginx.
 
 #include "Inet.h"
+#include "MemorySink.h"
 #include "NginxServer.h"
 #include "ScratchFolder.h"
 #include "TestHttpServer.h"
@@ -21,23 +22,6 @@ using testsupport::CannedResponse;
 namespace {
 
 constexpr int Bound = 15000; // ms any one transfer may take here
-
-class MemorySink final : public transfer::BodySink
-{
-public:
-    bool open(const transfer::Head&) override
-    {
-        bytes.clear();
-        return true;
-    }
-    bool write(const char* data, qint64 size) override
-    {
-        bytes.append(data, size);
-        return true;
-    }
-    QString errorString() const override { return {}; }
-    QByteArray bytes;
-};
 
 QByteArray pattern(qsizetype size)
 {
