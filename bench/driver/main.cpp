@@ -14,9 +14,9 @@
 //     check's hash). Prints "bytes=N seconds=S sha256=HEX".
 
 #include "Inet.h"
-#include "Sha256.h"
 #include "Manifest.h"
 #include "ProfileFile.h"
+#include "Sha256.h"
 #include "UpdateRules.h"
 #include "UpdateSession.h"
 #include "UpdateView.h"

@@ -7,26 +7,18 @@
 #include "FormKeys.h"
 #include "ScratchFolder.h"
 #include "SiteManifest.h"
+#include "TestBytes.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
+using testsupport::noise;
 using testsupport::ScratchFolder;
 using verify::PackedForm;
 
 namespace {
-
-QByteArray noise(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
 
 QByteArray text(int lines, int variant)
 {

@@ -5,16 +5,17 @@
 #include "DecodingSink.h"
 #include "FormChoice.h"
 #include "FormKeys.h"
+#include "TestBytes.h"
 #include "ZstdForms.h"
 
 #include <QCryptographicHash>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <limits>
 
 using namespace Qt::StringLiterals;
 using delta::DecodingSink;
+using testsupport::noise;
 using verify::PackedForm;
 
 namespace {
@@ -24,15 +25,6 @@ constexpr qint64 NoLimit = std::numeric_limits<qint64>::max();
 QByteArray sha(const QByteArray& bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
-
-QByteArray noise(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
 }
 
 // Holds what it is given; refuses writes past `capacity`.
