@@ -153,7 +153,8 @@ QStringList StagedFiles::syncParts(const QStringList& paths,
 
 bool StagedFiles::renameAll(QStringList& failed)
 {
-    QSet<GameDir*> touched;
+    // Each part holds a handle of its own: one sync per folder, not per file.
+    QHash<QString, GameDir*> touched;
     for (const Staged& part : m_parts) {
         QString error;
         if (!part.folder->rename(part.name, part.target, &error)) {
@@ -163,7 +164,7 @@ bool StagedFiles::renameAll(QStringList& failed)
             m_causes.append(u"could not install "_s + error);
             continue;
         }
-        touched.insert(part.folder.get());
+        touched.insert(part.folderPath, part.folder.get());
     }
     // Made this run: durable in their parents too.
     for (const QString& made : std::as_const(m_folders)) {

@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
@@ -27,12 +28,8 @@ namespace {
 
 // True when a folder on the entry's way is a symbolic link: it could lead
 // outside the game folder, so the entry is refused.
-bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry)
+bool leadsThroughLink(const GameDir& root, const QStringList& segments)
 {
-    QStringList segments = updaterules::pathSegments(entry.FilePath);
-    QStringList nameParts = updaterules::pathSegments(entry.FileName);
-    nameParts.removeLast();
-    segments.append(nameParts);
     std::optional<GameDir> folder = root.openSub({}, false);
     for (const QString& segment : std::as_const(segments)) {
         if (!folder)
@@ -51,6 +48,22 @@ bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry)
     return false;
 }
 
+// The walk checks each folder once, however many files it holds.
+bool leadsThroughLink(const GameDir& root, const ManifestEntry& entry,
+                      QHash<QStringList, bool>& known)
+{
+    QStringList segments = updaterules::pathSegments(entry.FilePath);
+    QStringList nameParts = updaterules::pathSegments(entry.FileName);
+    nameParts.removeLast();
+    segments.append(nameParts);
+    const auto found = known.constFind(segments);
+    if (found != known.cend())
+        return *found;
+    const bool link = leadsThroughLink(root, segments);
+    known.insert(segments, link);
+    return link;
+}
+
 } // namespace
 
 FileQueue::FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent)
@@ -66,6 +79,7 @@ void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<Manife
 {
     m_inet.setConnections(m_setup.connections);
     m_jobs.resize(std::size_t(remote.size()));
+    QHash<QStringList, bool> linkedFolders;
     for (qsizetype n = 0; n < remote.size(); ++n) {
         Job& job = m_jobs[std::size_t(n)];
         job.remote = remote.at(n);
@@ -74,7 +88,7 @@ void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<Manife
         if (!hasName(job.remote))
             continue;
         if (updaterules::isUnsafeEntry(job.remote.FilePath, job.remote.FileName) ||
-            leadsThroughLink(*m_setup.root, job.remote)) {
+            leadsThroughLink(*m_setup.root, job.remote, linkedFolders)) {
             job.action = Job::Action::Unsafe;
             job.ok = false;
             continue;
