@@ -40,7 +40,19 @@ public:
     // Always a whole body: a form is never continued from a part.
     bool open(const transfer::Head& head) override;
     bool write(const char* data, qint64 size) override;
-    QString errorString() const override { return m_error; }
+    QString errorString() const override
+    {
+        return m_error.isEmpty() ? m_out.errorString() : m_error;
+    }
+    // The file's sink may write behind.
+    bool accepting(std::function<void()> ready) override
+    {
+        return m_out.accepting(std::move(ready));
+    }
+    void whenWritten(std::function<void(bool)> done) override
+    {
+        m_out.whenWritten(std::move(done));
+    }
 
     // The verdict once the body has ended: one whole frame that decoded to
     // exactly the expected file; otherwise the reason.

@@ -5,13 +5,14 @@
 using namespace Qt::StringLiterals;
 
 PartSink::PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
-                   QString localName)
+                   QString localName, BodyWriter* writer)
     : m_staged(staged), m_root(root), m_folders(std::move(folders)),
-      m_fileName(std::move(fileName)), m_localName(std::move(localName))
+      m_fileName(std::move(fileName)), m_localName(std::move(localName)), m_writer(writer)
 {}
 
 PartSink::~PartSink()
 {
+    stopStream();
     if (m_part.file)
         m_part.folder->removeFile(m_part.name);
     dropResume(); // a continuation never taken up is not kept
@@ -78,8 +79,9 @@ bool PartSink::replay(const std::function<bool(const char*, qint64)>& feed)
     return earlier->atEnd();
 }
 
-std::optional<PartSink::Kept> PartSink::held() const
+std::optional<PartSink::Kept> PartSink::held()
 {
+    stopStream();
     if (m_part.file)
         return Kept{m_part.folderPath, m_part.name, m_part.file->size(), m_validator};
     if (m_resumeFile) // never continued: still there for a later try
@@ -103,14 +105,57 @@ std::optional<PartSink::Kept> PartSink::keep()
 
 bool PartSink::write(const char* data, qint64 size)
 {
+    m_written += size;
+    if (!m_stream && m_writer && m_written > WriteBehindFrom)
+        m_stream = m_writer->open(*m_part.file);
+    if (m_stream)
+        return m_stream->put(data, size);
     if (m_part.file->write(data, size) == size)
         return true;
     m_error = m_part.file->errorString();
     return false;
 }
 
+bool PartSink::accepting(std::function<void()> ready)
+{
+    return !m_stream || m_stream->accepting(std::move(ready));
+}
+
+void PartSink::whenWritten(std::function<void(bool)> done)
+{
+    if (m_stream)
+        m_stream->whenWritten(std::move(done));
+    else
+        done(true);
+}
+
+QString PartSink::errorString() const
+{
+    return m_stream && m_stream->failed() ? m_stream->error() : m_error;
+}
+
+bool PartSink::finishStream()
+{
+    if (!m_stream)
+        return true;
+    const bool written = m_stream->drain();
+    if (!written)
+        m_error = m_stream->error();
+    m_stream.reset();
+    return written;
+}
+
+void PartSink::stopStream()
+{
+    if (m_stream)
+        m_stream->abandon();
+    m_stream.reset();
+}
+
 bool PartSink::commit()
 {
+    if (!finishStream())
+        return false;
     if (!m_part.file && !open({}))
         return false;
     m_staged.add(std::move(m_part), m_localName, m_created);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BodyWriter.h"
 #include "ResumablePart.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
@@ -11,17 +12,23 @@
 
 // Writes one game file's body to a part file beside its target, making the
 // folders it needs; hands the finished part to the staged set, or removes it
-// and the folders it made when the transfer fails.
+// and the folders it made when the transfer fails. Given a writer, the bytes
+// past the first WriteBehindFrom are written behind, on the writer's thread.
 class PartSink final : public transfer::BodySink
 {
 public:
     PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
-             QString localName);
+             QString localName, BodyWriter* writer = nullptr);
     ~PartSink() override;
+
+    // Small files are written at once: handing them over would cost more.
+    static constexpr qint64 WriteBehindFrom = 1024 * 1024;
 
     bool open(const transfer::Head& head) override;
     bool write(const char* data, qint64 size) override;
-    QString errorString() const override { return m_error; }
+    bool accepting(std::function<void()> ready) override;
+    void whenWritten(std::function<void(bool)> done) override;
+    QString errorString() const override;
 
     // The body is complete: the part joins the staged set.
     bool commit();
@@ -48,8 +55,9 @@ public:
         QByteArray validator; // the server's for these bytes
     };
     std::optional<Kept> keep();
-    // What keep() would keep, left in place.
-    std::optional<Kept> held() const;
+    // What keep() would keep, left in place. Bytes not yet written behind are
+    // dropped first, so the size is the file's.
+    std::optional<Kept> held();
     // Where the part file is being written (relative folder, name).
     const StagedFiles::Part& part() const { return m_part; }
 
@@ -67,6 +75,13 @@ private:
     bool m_offeredResume = false;
 
     void dropResume();
+    // The file is this sink's again: the writer is done with it.
+    bool finishStream();
+    void stopStream();
+
+    BodyWriter* m_writer;
+    std::shared_ptr<BodyWriter::Stream> m_stream;
+    qint64 m_written = 0; // this attempt's bytes
     QStringList m_created;
     QString m_error;
 };

@@ -197,7 +197,7 @@ void FileQueue::startAttempt(std::size_t index)
     const QString fileName = nameParts.takeLast();
     folders.append(nameParts);
     job.sink = std::make_unique<PartSink>(*m_setup.staged, *m_setup.root, folders, fileName,
-                                          job.remote.FileName);
+                                          job.remote.FileName, m_setup.writer);
     qint64 rangeFrom = -1;
     QByteArray ifRange;
     if (job.resume) {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+class BodyWriter;
 class GameDir;
 class Inet;
 class ResumeIndex;
@@ -49,6 +50,8 @@ public:
         // Positions of entries fetched again although their versions are
         // equal: the player's copy is missing or damaged.
         QSet<qsizetype> mend = {};
+        // Writes large bodies off this thread; without one they are written here.
+        BodyWriter* writer = nullptr;
     };
 
     FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent = nullptr);

@@ -141,6 +141,7 @@ std::unique_ptr<FileQueue> UpdateSession::makeQueue(std::int32_t pendingTotal)
                            pendingTotal,    [this](const QString& line) { m_log.add(line); },
                            m_resumes.get()};
     setup.mend = m_state.Mending;
+    setup.writer = &m_writer;
     return std::make_unique<FileQueue>(m_inet, m_view, std::move(setup));
 }
 
@@ -186,7 +187,8 @@ void UpdateSession::DownloadFile(const QString& remoteName, const QString& local
     if (!root())
         return endDownload(false, "Could Not Write "_L1 + localName + u'!');
     m_staged = std::make_unique<StagedFiles>(*root());
-    m_single = std::make_unique<PartSink>(*m_staged, *root(), folders, fileName, localName);
+    m_single =
+        std::make_unique<PartSink>(*m_staged, *root(), folders, fileName, localName, &m_writer);
     fetchOne(remoteName, *m_single, -1, true, [this, remoteName, localName](auto outcome) {
         if (outcome == transfer::Outcome::Complete && m_single->commit()) {
             auto failed = std::make_shared<QStringList>();

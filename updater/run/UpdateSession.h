@@ -20,6 +20,7 @@
 
 #include <chrono>
 
+#include "BodyWriter.h"
 #include "DiskWorker.h"
 #include "GameDir.h"
 #include "RunLog.h"
@@ -202,6 +203,7 @@ private:
     bool m_verify = false;
     QTimer m_verifyTick; // shows the share of the hashing done
     std::unique_ptr<QLockFile> m_lock;
+    BodyWriter m_writer; // before the sinks that write through it
     // Written by the disk thread only while a task of the run is under way.
     std::unique_ptr<StagedFiles> m_staged;
     std::unique_ptr<ResumeIndex> m_resumes;

@@ -70,6 +70,40 @@ void Engine::remove(Transfer& transfer)
         return;
     curl_multi_remove_handle(m_multi, transfer.m_easy.get());
     std::erase(m_dirty, &transfer);
+    std::erase(m_held, &transfer);
+}
+
+void Engine::resume(Transfer& transfer)
+{
+    if (!m_live.count(&transfer))
+        return;
+    m_spent = 0;
+    // May hand over the bytes curl held at once, through the write callback.
+    curl_easy_pause(transfer.m_easy.get(), CURLPAUSE_CONT);
+    dispatch();
+}
+
+bool Engine::spend(Transfer& transfer, qint64 bytes)
+{
+    if (m_spent < RoundBudget) {
+        m_spent += bytes;
+        return true;
+    }
+    if (m_held.empty())
+        QTimer::singleShot(0, this, &Engine::resumeHeld);
+    if (std::find(m_held.cbegin(), m_held.cend(), &transfer) == m_held.cend())
+        m_held.push_back(&transfer);
+    return false;
+}
+
+void Engine::resumeHeld()
+{
+    m_spent = 0;
+    for (Transfer* transfer : std::exchange(m_held, {})) {
+        if (m_live.count(transfer))
+            curl_easy_pause(transfer->m_easy.get(), CURLPAUSE_CONT);
+    }
+    dispatch();
 }
 
 void Engine::markDirty(Transfer& transfer)
@@ -131,6 +165,7 @@ void Engine::watch(curl_socket_t socket, int what)
 
 void Engine::act(curl_socket_t socket, int events)
 {
+    m_spent = 0;
     int running = 0;
     curl_multi_socket_action(m_multi, socket, events, &running);
     dispatch();

@@ -34,6 +34,11 @@ class Engine : public QObject
 public:
     // Files in flight on one HTTP/2 connection.
     static constexpr int MaxStreams = 64;
+    // Bytes one round of socket work hands to sinks; past them the transfers
+    // pause until the next turn of the event loop. curl reads on while the
+    // socket has data, which on a fast link would keep the thread from
+    // painting for many milliseconds.
+    static constexpr qint64 RoundBudget = 2 * 1024 * 1024;
 
     explicit Engine(QObject* parent = nullptr);
     ~Engine() override;
@@ -50,6 +55,11 @@ public:
     bool add(Transfer& transfer);
     // Takes the transfer off the multi handle (a no-op when it is not on it).
     void remove(Transfer& transfer);
+    // Lets a transfer paused for its sink go on (a no-op when it is not live).
+    void resume(Transfer& transfer);
+    // Counts `bytes` against this round's budget; false (and the transfer
+    // goes on next turn) when it is spent.
+    bool spend(Transfer& transfer, qint64 bytes);
     // A transfer received bytes or was accepted: report it after this round.
     void markDirty(Transfer& transfer);
 
@@ -65,6 +75,7 @@ private:
     void watch(curl_socket_t socket, int what);
     void act(curl_socket_t socket, int events);
     void dispatch();
+    void resumeHeld();
     static void retire(std::unique_ptr<QSocketNotifier>& notifier);
 
     CURLM* m_multi = nullptr;
@@ -73,6 +84,8 @@ private:
     std::unordered_set<Transfer*> m_attached;
     std::unordered_set<Transfer*> m_live; // on the multi handle
     std::vector<Transfer*> m_dirty;
+    std::vector<Transfer*> m_held; // paused until the next turn
+    qint64 m_spent = 0;            // this round's bytes
 };
 
 } // namespace transfer

@@ -106,7 +106,21 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* self)
     const size_t bytes = size * count;
     if (bytes == 0)
         return 0;
-    return static_cast<Transfer*>(self)->takeBody(data, qint64(bytes)) ? bytes : 0;
+    auto* transfer = static_cast<Transfer*>(self);
+    if (transfer->pauseForSink() ||
+        (transfer->m_engine && !transfer->m_engine->spend(*transfer, qint64(bytes))))
+        return CURL_WRITEFUNC_PAUSE;
+    return transfer->takeBody(data, qint64(bytes)) ? bytes : 0;
+}
+
+bool Transfer::pauseForSink()
+{
+    if (!m_headAccepted || m_verdict != Outcome::Running)
+        return false;
+    return !m_sink.accepting([alive = QPointer<Transfer>(this)] {
+        if (alive && alive->m_engine)
+            alive->m_engine->resume(*alive);
+    });
 }
 
 // Each response of a redirect chain starts with its status line: only the
@@ -270,7 +284,15 @@ void Transfer::settle(CURLcode result)
             return;
         }
     }
-    end(Outcome::Complete);
+    // Complete only once the bytes are in the file.
+    m_sink.whenWritten([alive = QPointer<Transfer>(this)](bool written) {
+        if (!alive || alive->m_outcome != Outcome::Running)
+            return;
+        if (written)
+            alive->end(Outcome::Complete);
+        else
+            alive->fail(Outcome::WriteFailed, alive->m_sink.errorString());
+    });
 }
 
 void Transfer::refuse(Outcome outcome, const QString& reason)

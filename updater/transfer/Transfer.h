@@ -41,6 +41,16 @@ public:
         (void)feed;
         return false;
     }
+    // A sink that writes behind: false while it holds as much as it will,
+    // and then `ready` is called (from the event loop) once it takes more.
+    virtual bool accepting(std::function<void()> ready)
+    {
+        (void)ready;
+        return true;
+    }
+    // Calls `done` once every byte taken is written, with false when one
+    // could not be (errorString() says why); at once when nothing waits.
+    virtual void whenWritten(std::function<void(bool)> done) { done(true); }
 };
 
 enum class Outcome
@@ -101,6 +111,8 @@ private:
     static size_t onBody(char* data, size_t size, size_t count, void* self);
     void takeHeaderLine(QByteArrayView line);
     bool takeBody(const char* data, qint64 size);
+    // True when the sink is full: curl holds the bytes until it has room.
+    bool pauseForSink();
     bool acceptHead();
     // Engine side: emits what the last round did, and the end.
     void report();
