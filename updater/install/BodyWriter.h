@@ -28,7 +28,7 @@ class BodyWriter : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 Backlog = 8 * 1024 * 1024;
+    static constexpr qint64 Backlog = 4 * 1024 * 1024;
 
     explicit BodyWriter(QObject* parent = nullptr);
     // Stops after the write under way; streams still open fail from then on.

@@ -166,10 +166,14 @@ bool StagedFiles::renameAll(QStringList& failed)
         }
         touched.insert(part.folderPath, part.folder.get());
     }
-    // Made this run: durable in their parents too.
+    // Made this run: durable in their parents too, each parent synced once.
+    QSet<QStringList> parents;
     for (const QString& made : std::as_const(m_folders)) {
         QStringList parent = made.split(u'/');
         parent.removeLast();
+        parents.insert(parent);
+    }
+    for (const QStringList& parent : std::as_const(parents)) {
         if (auto dir = m_root.openSub(parent, false))
             dir->sync();
     }

@@ -7,10 +7,11 @@
 //
 // Threading: everything happens on the thread that owns the Inet, driven by
 // that thread's event loop (socket notifiers and a timer; no thread of its
-// own). Body sinks are written there, inside libcurl's receive callback, and
+// own). Body sinks are called there, inside libcurl's receive callback, and
 // the transfers' signals are emitted there, outside any libcurl callback.
-// Move the Inet (with its sinks) to a worker thread to keep that work off the
-// GUI thread; it needs nothing else from the thread that made it.
+// The work per turn of the loop stays short: a round of socket work hands at
+// most Engine::RoundBudget bytes to the sinks, and a sink may write behind on
+// a thread of its own (BodyWriter), pausing its transfer while it is full.
 
 #include "Engine.h"
 #include "Request.h"

@@ -107,8 +107,10 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* self)
     if (bytes == 0)
         return 0;
     auto* transfer = static_cast<Transfer*>(self);
-    if (transfer->pauseForSink() ||
-        (transfer->m_engine && !transfer->m_engine->spend(*transfer, qint64(bytes))))
+    // Over HTTP/2 a pause closes the stream's window and costs a round trip
+    // to reopen: those bodies are not held to the round's budget.
+    if (transfer->pauseForSink() || (transfer->m_engine && !transfer->m_multiplexed &&
+                                     !transfer->m_engine->spend(*transfer, qint64(bytes))))
         return CURL_WRITEFUNC_PAUSE;
     return transfer->takeBody(data, qint64(bytes)) ? bytes : 0;
 }
@@ -197,6 +199,7 @@ bool Transfer::acceptHead()
     }
     m_headAccepted = true;
     m_headToReport = true;
+    m_multiplexed = framing() == Framing::Http2Stream;
     if (m_engine)
         m_engine->markDirty(*this);
     return true;

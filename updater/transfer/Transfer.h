@@ -134,7 +134,8 @@ private:
     Head m_head;
     bool m_headAccepted = false;
     bool m_headToReport = false;
-    bool m_dirty = false; // queued for the engine's next report
+    bool m_dirty = false;       // queued for the engine's next report
+    bool m_multiplexed = false; // an HTTP/2 stream
     qint64 m_rangeFrom = -1;
     qint64 m_received = 0;
     qint64 m_reported = -1;
