@@ -80,6 +80,9 @@ void UpdateSession::UpdateRun()
 // and goes on by itself once the first has ended.
 void UpdateSession::acquireLock()
 {
+    // By path: QLockFile creates its file exclusively (never through a link)
+    // and holds the native lock; what is in its place is judged through the
+    // folder's handle (stalelock).
     m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
     m_lock->setStaleLockTime(0); // stale only when no running program holds it
     if (!root()) {
