@@ -1,12 +1,10 @@
 #include "VerifyCommand.h"
 
 #include "Ed25519.h"
+#include "Manifest.h"
 #include "ManifestCheck.h"
-#include "ManifestKeys.h"
 #include "Release.h"
 #include "UpdateRules.h"
-
-#include <ProfileSyntax.h>
 
 #include <QDir>
 #include <QFile>
@@ -21,59 +19,51 @@ namespace {
 // Manifests larger than this are not ones the tool wrote.
 constexpr qint64 MaxManifestSize = 256LL << 20;
 
-QString valueText(const profile::syntax::Index& index, const QByteArray& key)
-{
-    return QString::fromUtf8(index.find("FILES", key).value_or(QByteArray()));
-}
-
 // The failures of entry n, each naming the file.
-QStringList checkEntry(const QString& siteDir, const profile::syntax::Index& index, int n)
+QStringList checkEntry(const QString& siteDir, const ManifestEntry& entry, int n)
 {
-    const QByteArray number = QByteArray::number(n);
-    const QString name = valueText(index, "FileName" + number);
-    const QString folder = valueText(index, "FilePath" + number);
+    const QString& name = entry.FileName;
     const QString label = u"entry %1 (%2)"_s.arg(n).arg(name);
-    if (updaterules::isUnsafeEntry(folder, name))
+    if (updaterules::isUnsafeEntry(entry.FilePath, name))
         return {label + u": the updater refuses the name as unsafe"_s};
-    const auto size = verify::parseFileSize(index.find("FILES", verify::fileSizeKey(n)));
-    const auto hash = verify::parseFileHash(index.find("FILES", verify::fileHashKey(n)));
+    const std::optional<qint64>& size = entry.FileSize;
     QStringList failures;
-    if (!size.value)
+    if (!size)
         failures.append(label +
-                        (size.malformed ? u": FileSize is malformed"_s : u": no FileSize"_s));
-    if (!hash.value)
+                        (entry.SizeMalformed ? u": FileSize is malformed"_s : u": no FileSize"_s));
+    if (!entry.FileHash)
         failures.append(label +
-                        (hash.malformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
+                        (entry.HashMalformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
     const QString path = QDir(siteDir).filePath(name.trimmed());
     const QFileInfo info(path);
     if (!info.isFile())
         return failures << label + u": missing on the site"_s;
-    if (size.value && info.size() != *size.value)
+    if (size && info.size() != *size)
         failures.append(
-            label +
-            u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size.value));
+            label + u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size));
     QString error;
     const auto actual = hashFile(path, &error);
     if (!actual)
         failures.append(label + u": "_s + error);
-    else if (hash.value && *actual != *hash.value)
+    else if (entry.FileHash && *actual != *entry.FileHash)
         failures.append(label + u": the bytes on the site do not have the manifest's FileHash"_s);
     return failures;
 }
 
-QStringList checkVersionKeys(const QByteArray& manifest, const QDateTime& now, bool signedSite)
+QStringList checkVersionKeys(const Manifest& manifest, const QDateTime& now, bool signedSite)
 {
-    const verify::VersionKeys keys = verify::readVersionKeys(manifest);
+    const verify::OptionalKey<qint64> serial = manifest.serial();
+    const verify::OptionalKey<QDateTime> expires = manifest.expires();
     QStringList failures;
-    if (keys.serial.malformed)
+    if (serial.malformed)
         failures.append(u"Serial is not a whole number"_s);
-    else if (keys.serial.absent() && signedSite)
+    else if (serial.absent() && signedSite)
         failures.append(u"the manifest is signed but has no Serial"_s);
-    if (keys.expires.malformed)
+    if (expires.malformed)
         failures.append(u"Expires is not a UTC time YYYY-MM-DDTHH:MM:SSZ"_s);
-    else if (keys.expires.value && *keys.expires.value <= now)
+    else if (expires.value && *expires.value <= now)
         failures.append(u"the manifest expired at "_s +
-                        QString::fromLatin1(verify::formatExpires(*keys.expires.value)));
+                        QString::fromLatin1(verify::formatExpires(*expires.value)));
     return failures;
 }
 
@@ -126,15 +116,14 @@ int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
         return 1;
     }
     const QByteArray manifest = file.read(MaxManifestSize);
-    const auto index = profile::syntax::Index::parse(manifest);
+    const Manifest read = Manifest::parse(manifest);
     QStringList failures = checkSignature(o, manifest, out);
-    failures += checkVersionKeys(manifest, o.now, o.publicKeys.has_value());
-    const auto count = updaterules::entryCountFromMax(
-        QString::fromUtf8(index.find("VERSION", "Max").value_or(QByteArray())));
+    failures += checkVersionKeys(read, o.now, o.publicKeys.has_value());
+    const auto count = read.entryCount();
     if (!count)
         failures.append(u"Max is not a usable entry count"_s);
     for (int n = 1; count && n <= *count; ++n)
-        failures += checkEntry(o.siteDir, index, n);
+        failures += checkEntry(o.siteDir, read.entry(n).value_or(ManifestEntry()), n);
     if (!failures.isEmpty()) {
         printFailures(err, failures);
         return 1;
