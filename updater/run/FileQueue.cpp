@@ -154,8 +154,15 @@ void FileQueue::cancel()
 
 void FileQueue::fillSlots()
 {
-    // The engine keeps to the connection limit and queues the rest.
-    while (!m_cancelled && m_inFlight < Inet::MaxInFlight && m_next < m_jobs.size()) {
+    // HTTP/2 multiplexes many files on one connection. Over HTTP/1.1 no more
+    // files start than there are connections: with files queued inside it,
+    // curl goes on from one to the next on a reused connection within one
+    // round of socket work, keeping the window from painting for as long as
+    // the server answers at once.
+    const int limit = m_setup.baseUrl.startsWith("https:"_L1, Qt::CaseInsensitive)
+                          ? Inet::MaxInFlight
+                          : m_inet.connections();
+    while (!m_cancelled && m_inFlight < limit && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
         Job& job = m_jobs[index];
         if (job.action != Job::Action::Download && job.action != Job::Action::Single)

@@ -33,8 +33,8 @@ public:
     static constexpr std::chrono::milliseconds DefaultInactivityTimeout{60'000};
     static constexpr int MaxRedirects = 10;
     static constexpr int DefaultConnections = 4;
-    // Transfers worth starting at once: HTTP/1.1 runs `connections()` of them
-    // and queues the rest inside the engine; HTTP/2 multiplexes them all.
+    // Transfers worth starting at once over HTTP/2, which multiplexes them
+    // all; over HTTP/1.1 the run starts no more than `connections()`.
     static constexpr int MaxInFlight = transfer::Engine::MaxStreams;
 
     explicit Inet(QObject* parent = nullptr);

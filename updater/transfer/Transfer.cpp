@@ -132,6 +132,7 @@ void Transfer::takeHeaderLine(QByteArrayView line)
     const QByteArrayView text = line.trimmed();
     if (text.startsWith("HTTP/")) {
         m_response = {};
+        m_multiplexed = text.startsWith("HTTP/2") || text.startsWith("HTTP/3");
         const QList<QByteArray> parts = text.toByteArray().split(' ');
         m_response.status = parts.size() > 1 ? parts.at(1).toInt() : 0;
         return;
@@ -199,7 +200,6 @@ bool Transfer::acceptHead()
     }
     m_headAccepted = true;
     m_headToReport = true;
-    m_multiplexed = framing() == Framing::Http2Stream;
     if (m_engine)
         m_engine->markDirty(*this);
     return true;
