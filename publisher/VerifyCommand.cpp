@@ -1,6 +1,7 @@
 #include "VerifyCommand.h"
 
 #include "Ed25519.h"
+#include "FormKeys.h"
 #include "ManifestCheck.h"
 #include "ManifestKeys.h"
 #include "Release.h"
@@ -26,6 +27,51 @@ QString valueText(const profile::syntax::Index& index, const QByteArray& key)
     return QString::fromUtf8(index.find("FILES", key).value_or(QByteArray()));
 }
 
+// The failures of one file of the site, named `label`, against a size and hash.
+QStringList checkFile(const QString& path, const QString& label, std::optional<qint64> size,
+                      const std::optional<QByteArray>& hash)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {label + u": missing on the site"_s};
+    if (size && info.size() != *size)
+        return {label +
+                u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size)};
+    QString error;
+    const auto actual = hashFile(path, &error);
+    if (!actual)
+        return {label + u": "_s + error};
+    if (hash && *actual != *hash)
+        return {label + u": the bytes on the site do not have the manifest's hash"_s};
+    return {};
+}
+
+// The failures of entry n's smaller forms. A patch's base must be a version
+// the site keeps, when it keeps any (a copied site may hold the forms alone).
+QStringList checkForms(const QString& siteDir, const profile::syntax::Index& index, int n,
+                       const QString& label)
+{
+    const auto forms = verify::parseFileForms(index.find("FILES", verify::fileFormsKey(n)));
+    if (forms.malformed)
+        return {label + u": FileForms is malformed"_s};
+    const QDir site(siteDir);
+    const QDir bases(site.filePath(QString::fromLatin1(verify::PackedFolder) + u"/bases"_s));
+    QStringList failures;
+    for (const verify::PackedForm& form : forms.value.value_or(verify::PackedForms{})) {
+        const QString path = verify::packedFormPath(form);
+        failures +=
+            checkFile(site.filePath(path), label + u": form "_s + path, form.size, form.sha256);
+        const QString base = QString::fromLatin1(verify::formatHash(form.base));
+        if (form.kind == verify::PackedForm::Kind::Patch && bases.exists() &&
+            !QFileInfo(bases.filePath(base)).isFile())
+            failures.append(label + u": the patch "_s + path +
+                            u" applies to a version the site "
+                            u"no longer keeps ("_s +
+                            base + u')');
+    }
+    return failures;
+}
+
 // The failures of entry n, each naming the file.
 QStringList checkEntry(const QString& siteDir, const profile::syntax::Index& index, int n)
 {
@@ -44,21 +90,8 @@ QStringList checkEntry(const QString& siteDir, const profile::syntax::Index& ind
     if (!hash.value)
         failures.append(label +
                         (hash.malformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
-    const QString path = QDir(siteDir).filePath(name.trimmed());
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return failures << label + u": missing on the site"_s;
-    if (size.value && info.size() != *size.value)
-        failures.append(
-            label +
-            u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size.value));
-    QString error;
-    const auto actual = hashFile(path, &error);
-    if (!actual)
-        failures.append(label + u": "_s + error);
-    else if (hash.value && *actual != *hash.value)
-        failures.append(label + u": the bytes on the site do not have the manifest's FileHash"_s);
-    return failures;
+    failures += checkFile(QDir(siteDir).filePath(name.trimmed()), label, size.value, hash.value);
+    return failures + checkForms(siteDir, index, n, label);
 }
 
 QStringList checkVersionKeys(const QByteArray& manifest, const QDateTime& now, bool signedSite)
@@ -139,7 +172,10 @@ int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
         printFailures(err, failures);
         return 1;
     }
-    out << u"all "_s << count.value_or(0) << u" files match their size and hash"_s << Qt::endl;
+    out << u"all "_s << count.value_or(0)
+        << u" files and their smaller forms match their size "
+           u"and hash"_s
+        << Qt::endl;
     return 0;
 }
 

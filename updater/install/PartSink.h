@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileOutput.h"
 #include "ResumablePart.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
@@ -11,8 +12,9 @@
 
 // Writes one game file's body to a part file beside its target, making the
 // folders it needs; hands the finished part to the staged set, or removes it
-// and the folders it made when the transfer fails.
-class PartSink final : public transfer::BodySink
+// and the folders it made when the transfer fails. A decoded form is written
+// through a mapping of the part instead (openWhole).
+class PartSink final : public transfer::BodySink, public delta::FileOutput
 {
 public:
     PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
@@ -22,6 +24,8 @@ public:
     bool open(const transfer::Head& head) override;
     bool write(const char* data, qint64 size) override;
     QString errorString() const override { return m_error; }
+    // A new part of exactly `size` bytes, its disk space taken, mapped.
+    char* openWhole(const transfer::Head& head, qint64 size) override;
 
     // The body is complete: the part joins the staged set.
     bool commit();

@@ -49,6 +49,11 @@ public:
         // Positions of entries fetched again although their versions are
         // equal: the player's copy is missing or damaged.
         QSet<qsizetype> mend = {};
+        // Runs `work` off the GUI thread, then `then` back on it (unless the
+        // run ended meanwhile); `stop` tells `work` to give up. Without it,
+        // such work runs in place.
+        std::function<void(std::function<void()> work, std::function<void()> then)> offThread = {};
+        std::function<bool()> stop = {};
     };
 
     FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent = nullptr);
@@ -96,6 +101,9 @@ private:
     void planProgress();
     void fillSlots();
     void startAttempt(std::size_t index);
+    // Plans the smaller forms of a download (reading the player's file), then starts it.
+    void planForms(std::size_t index);
+    void replan(std::size_t index);
     void watch(std::size_t index);
     void finishOne(Job& job, const transfer::Transfer& done);
     void onProgress(std::size_t index, qint64 received, qint64 declared);
