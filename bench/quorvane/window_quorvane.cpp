@@ -25,7 +25,11 @@
 // --trust-pem FILE trusts the certificate authorities in FILE besides the
 // system's (the benchmarks' own test authority; the program has no such way).
 //
-// Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [--trust-pem FILE] [Qt options]
+// --without-progress-strip never draws the whole update's progress strip
+// (its model still follows the run): the baseline of the strip's own cost.
+//
+// Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [--trust-pem FILE]
+//                              [--without-progress-strip] [Qt options]
 
 #include "Inet.h"
 #include "QuorvaneProgram.h"
@@ -218,11 +222,17 @@ int main(int argc, char* argv[])
     AnonPeak anon;
     int holdMs = 0;
     bool exitAtInstall = false;
+    bool withoutStrip = false;
     QByteArray trusted;
     std::vector<char*> args(argv, argv + argc);
     while (args.size() >= 2) {
         if (std::strcmp(args[1], "--exit-at-install") == 0) {
             exitAtInstall = true;
+            args.erase(args.begin() + 1);
+            continue;
+        }
+        if (std::strcmp(args[1], "--without-progress-strip") == 0) {
+            withoutStrip = true;
             args.erase(args.begin() + 1);
             continue;
         }
@@ -246,6 +256,10 @@ int main(int argc, char* argv[])
         count, args.data(),
         [=, &anon](frmUpdate& window, UpdateSession& run) {
             new StartupProbe(window, StartupProbe::Then::Continue);
+            if (withoutStrip) {
+                if (auto* strip = window.findChild<QWidget*>(u"UpdateProgress"_s))
+                    strip->setUpdatesEnabled(false);
+            }
             if (!exitAtInstall) {
                 new FinalWatcher(window, holdMs, anon);
                 return;
