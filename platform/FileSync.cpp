@@ -1,6 +1,11 @@
 #include "FileSync.h"
 
+#include "GameDir.h"
+
 #include <QFile>
+
+#include <limits>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include "WindowsPath.h"
@@ -89,9 +94,10 @@ bool writeOutInSlices(int fd, const std::function<bool()>& stop)
 }
 #endif
 
-} // namespace
-
-QStringList syncFiles(const QStringList& paths, const std::function<bool()>& stop)
+// Syncs the files named `paths` (for the answer), opening file i with
+// `open(i)`: an open descriptor, or -1.
+QStringList syncOpened(const QStringList& paths, const std::function<int(qsizetype)>& open,
+                       const std::function<bool()>& stop)
 {
     // Once told to stop, stopped for good.
     bool halted = false;
@@ -108,8 +114,9 @@ QStringList syncFiles(const QStringList& paths, const std::function<bool()>& sto
         QStringList paths;
     };
     std::vector<FileSystem> systems;
-    for (const QString& path : paths) {
-        const int fd = openForSync(path, O_RDONLY);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& path = paths.at(i);
+        const int fd = open(i);
         struct stat st = {};
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             if (fd >= 0)
@@ -145,16 +152,15 @@ QStringList syncFiles(const QStringList& paths, const std::function<bool()>& sto
         ::close(fs.fd);
     }
 #else
-    for (const QString& path : paths) {
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& path = paths.at(i);
         if (stopped())
             break;
 #ifdef Q_OS_WIN
+        Q_UNUSED(open);
         const bool ok = flushFile(winpath::longPath(path));
 #else
-        // Most systems sync through a read-only descriptor; some want write access.
-        int fd = openForSync(path, O_RDONLY);
-        if (fd < 0 && errno == EACCES)
-            fd = openForSync(path, O_WRONLY);
+        const int fd = open(i);
         const bool ok = fd >= 0 && syncDescriptor(fd);
         if (fd >= 0)
             ::close(fd);
@@ -166,6 +172,50 @@ QStringList syncFiles(const QStringList& paths, const std::function<bool()>& sto
     if (stopped())
         return paths;
     return failed;
+}
+
+} // namespace
+
+QStringList syncFiles(const QStringList& paths, const std::function<bool()>& stop)
+{
+    return syncOpened(
+        paths,
+        [&](qsizetype i) {
+#if defined(Q_OS_WIN)
+            Q_UNUSED(i);
+            return -1;
+#else
+            int fd = openForSync(paths.at(i), O_RDONLY);
+#ifndef Q_OS_LINUX
+            // Most systems sync through a read-only descriptor; some want write access.
+            if (fd < 0 && errno == EACCES)
+                fd = openForSync(paths.at(i), O_WRONLY);
+#endif
+            return fd;
+#endif
+        },
+        stop);
+}
+
+QStringList syncInFolders(const QList<SyncTarget>& files, const std::function<bool()>& stop)
+{
+    QStringList paths;
+    for (const SyncTarget& file : files)
+        paths.append(file.folder->path() + u'/' + file.name);
+    return syncOpened(
+        paths,
+        [&](qsizetype i) {
+#if defined(Q_OS_WIN)
+            Q_UNUSED(i);
+            return -1; // flushed by path: the folder's handle is a path there too
+#else
+            // Never through a link: opened below the folder's descriptor.
+            const std::unique_ptr<QFile> file = files.at(i).folder->openForReading(
+                files.at(i).name, std::numeric_limits<qint64>::max());
+            return file ? ::fcntl(file->handle(), F_DUPFD_CLOEXEC, 0) : -1;
+#endif
+        },
+        stop);
 }
 
 QStringList syncFolders(const QStringList& folders)

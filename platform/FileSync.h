@@ -12,6 +12,8 @@
 
 #include <functional>
 
+class GameDir;
+
 namespace filesync {
 
 // Makes the data of every listed file durable. Returns the files that could
@@ -19,6 +21,16 @@ namespace filesync {
 // between files and between slices of large ones: once it says so, the rest
 // is left and every file counts as failed, so a long flush can be abandoned.
 QStringList syncFiles(const QStringList& paths, const std::function<bool()>& stop = {});
+
+// A file `name` in `folder`.
+struct SyncTarget
+{
+    const GameDir* folder;
+    QString name;
+};
+// The same for files reached through their folders' handles (never through a
+// link); the answer names them by path.
+QStringList syncInFolders(const QList<SyncTarget>& files, const std::function<bool()>& stop = {});
 
 // Makes the entries of every listed folder durable (files created in or
 // renamed into it). Returns the folders that failed. Windows journals these

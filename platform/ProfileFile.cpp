@@ -1,6 +1,7 @@
 #include "ProfileFile.h"
 
 #include "FileSnapshot.h"
+#include "GameDir.h"
 #include "ProfileSyntax.h"
 
 #include <QDir>
@@ -175,8 +176,19 @@ ParsedFile readFile(const QString& path)
     const Snapshot snapshot = Snapshot::load(absolute(path));
     if (snapshot.found != Found::File)
         return {};
-    return ParsedFile(std::make_shared<const syntax::Index>(syntax::Index::parse(snapshot.bytes)),
-                      encodingOf(snapshot.bytes));
+    return parseBytes(snapshot.bytes);
+}
+
+ParsedFile parseBytes(const QByteArray& bytes)
+{
+    return ParsedFile(std::make_shared<const syntax::Index>(syntax::Index::parse(bytes)),
+                      encodingOf(bytes));
+}
+
+ParsedFile readFile(const GameDir& folder, const QString& name, qint64 maxBytes)
+{
+    const std::optional<QByteArray> bytes = folder.readFile(name, maxBytes);
+    return bytes ? parseBytes(*bytes) : ParsedFile();
 }
 
 WriteResult writeValue(const QString& path, QByteArrayView section, QByteArrayView key,

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+class GameDir;
 class QSaveFile;
 
 namespace profile {
@@ -97,6 +98,11 @@ private:
 
 // One parse of the file at `path` as it is now.
 ParsedFile readFile(const QString& path);
+// One parse of the bytes of a file.
+ParsedFile parseBytes(const QByteArray& bytes);
+// One parse of `name` in `folder`, read through the folder's handle (at most
+// `maxBytes`, never through a link); empty when it cannot be read so.
+ParsedFile readFile(const GameDir& folder, const QString& name, qint64 maxBytes);
 
 // Parses of profile files kept for reading them many times: a file is parsed
 // again only when its size or time stamps changed, so outside changes are

@@ -1,5 +1,7 @@
 #include "ProfileText.h"
 
+#include <algorithm>
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -81,6 +83,25 @@ QString decode(QByteArrayView bytes, Encoding encoding)
         return QString::fromUtf8(bytes);
     QStringDecoder decoder = ansiDecoder();
     return decoder.decode(bytes);
+}
+
+QByteArrayView cutAtCharacterBoundary(QByteArrayView bytes, qsizetype limit)
+{
+    if (bytes.size() <= limit)
+        return bytes;
+    qsizetype end = limit;
+    // Step back over continuation bytes so the first byte left out starts a character.
+    while (end > 0 && (static_cast<unsigned char>(bytes.at(end)) & 0xC0) == 0x80)
+        --end;
+    return bytes.first(end);
+}
+
+QString valueText(QByteArrayView raw, Encoding encoding)
+{
+    if (encoding == Encoding::Utf8)
+        return QString::fromUtf8(cutAtCharacterBoundary(raw, MaxValueBytes));
+    // One byte per character in the 8-bit code page.
+    return decode(raw.first(std::min<qsizetype>(raw.size(), MaxValueBytes)), encoding);
 }
 
 std::optional<QByteArray> encode(QStringView text, Encoding encoding)

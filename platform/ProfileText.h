@@ -32,6 +32,18 @@ QString encodingName(Encoding encoding);
 
 QString decode(QByteArrayView bytes, Encoding encoding);
 
+// The longest value the classic profile reads return, in bytes of the file's
+// encoding.
+inline constexpr int MaxValueBytes = 4999;
+
+// A value as the classic profile reads return it: cut to MaxValueBytes (at a
+// character boundary in UTF-8) and decoded from the file's encoding.
+QString valueText(QByteArrayView raw, Encoding encoding);
+
+// The longest prefix of `bytes` of at most `limit` bytes that does not end
+// inside a UTF-8 sequence.
+QByteArrayView cutAtCharacterBoundary(QByteArrayView bytes, qsizetype limit);
+
 // `text` in `encoding`, or nothing when the encoding cannot hold every
 // character of it (decoding the result would not give `text` back).
 std::optional<QByteArray> encode(QStringView text, Encoding encoding);

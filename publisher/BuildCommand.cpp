@@ -115,10 +115,11 @@ bool siteHasBytes(const QString& siteDir, const ReleaseFile& file)
     return hashFile(path, &ignored) == file.sha256;
 }
 
-bool unchangedSince(const SiteEntry& previous, const ReleaseFile& file, bool siteHasIt)
+bool unchangedSince(const ManifestEntry& previous, const ReleaseFile& file, bool siteHasIt)
 {
-    if (previous.sha256)
-        return *previous.sha256 == file.sha256 && previous.size.value_or(file.size) == file.size;
+    if (previous.FileHash)
+        return *previous.FileHash == file.sha256 &&
+               previous.FileSize.value_or(file.size) == file.size;
     return siteHasIt;
 }
 
@@ -126,30 +127,30 @@ bool unchangedSince(const SiteEntry& previous, const ReleaseFile& file, bool sit
 void decideEntries(const BuildOptions& o, const std::optional<SiteManifest>& previous,
                    const QList<ReleaseFile>& files, Plan& plan)
 {
-    QHash<QString, SiteEntry> before;
+    QHash<QString, ManifestEntry> before;
     QStringList order; // the previous manifest's order is kept for files still there
     if (previous) {
-        for (const SiteEntry& e : previous->entries) {
-            const QString key = updaterules::fileKey(e.folder, e.name);
+        for (const ManifestEntry& e : previous->entries) {
+            const QString key = updaterules::fileKey(e.FilePath, e.FileName);
             before.insert(key, e);
             order.append(key);
         }
     }
-    QHash<QString, SiteEntry> now;
+    QHash<QString, ManifestEntry> now;
     QStringList added;
     for (const ReleaseFile& f : files) {
         const QString key = updaterules::fileKey(f.folder, f.name);
         const bool siteHasIt = siteHasBytes(o.siteDir, f);
         if (!siteHasIt)
             plan.toCopy.append(f);
-        SiteEntry entry{f.name, o.version, f.folder, f.size, f.sha256};
+        ManifestEntry entry{f.name, o.version, f.folder, f.size, f.sha256};
         const QString shown = f.folder.isEmpty() ? f.name : f.folder + u'\\' + f.name;
         if (const auto it = before.constFind(key); it == before.cend()) {
             plan.added.append(shown);
             added.append(key);
             plan.downloadBytes += f.size;
         } else if (unchangedSince(*it, f, siteHasIt)) {
-            entry.version = it->version;
+            entry.FileVersion = it->FileVersion;
         } else {
             plan.changed.append(shown);
             plan.downloadBytes += f.size;
@@ -160,7 +161,7 @@ void decideEntries(const BuildOptions& o, const std::optional<SiteManifest>& pre
         if (now.contains(key))
             plan.next.entries.append(now.value(key));
         else
-            plan.removed.append(before.value(key).name);
+            plan.removed.append(before.value(key).FileName);
     }
     for (const QString& key : std::as_const(added))
         plan.next.entries.append(now.value(key));
@@ -178,11 +179,11 @@ QStringList checkVersionOrder(const BuildOptions& o, const std::optional<SiteMan
     if (order < 0 || (order == 0 && news))
         return {u"--version %1 must sort after the site's version %2"_s.arg(o.version,
                                                                             previous->version)};
-    for (const SiteEntry& e : previous->entries) {
-        if (e.version.isEmpty() || updaterules::compareVersions(o.version, e.version) >= 0)
+    for (const ManifestEntry& e : previous->entries) {
+        if (e.FileVersion.isEmpty() || updaterules::compareVersions(o.version, e.FileVersion) >= 0)
             continue;
         return {u"--version %1 sorts before %2, the version of %3 on the site"_s.arg(
-            o.version, e.version, e.name)};
+            o.version, e.FileVersion, e.FileName)};
     }
     return {};
 }

@@ -110,7 +110,7 @@ QString findBase(const QString& siteDir, const QString& name, const QByteArray& 
 
 // The forms of one changed or new file.
 QString packOne(const QString& siteDir, const ReleaseFile& file, const QList<QByteArray>& bases,
-                SiteEntry& entry, PackStats& stats)
+                ManifestEntry& entry, PackStats& stats)
 {
     QFile source(file.sourcePath);
     if (!source.open(QIODevice::ReadOnly))
@@ -127,7 +127,7 @@ QString packOne(const QString& siteDir, const ReleaseFile& file, const QList<QBy
         const verify::PackedForm form = formOf(verify::PackedForm::Kind::Compressed, *copy);
         if (!writeForm(siteDir, form, *copy, &error))
             return error;
-        entry.forms.append(form);
+        entry.Forms.append(form);
         cheapest = copy->size() - 1;
         ++stats.compressed;
         stats.formBytes += copy->size();
@@ -149,7 +149,7 @@ QString packOne(const QString& siteDir, const ReleaseFile& file, const QList<QBy
         const verify::PackedForm form = formOf(verify::PackedForm::Kind::Patch, *patch, base);
         if (!writeForm(siteDir, form, *patch, &error))
             return error;
-        entry.forms.append(form);
+        entry.Forms.append(form);
         ++stats.patches;
         stats.formBytes += patch->size();
     }
@@ -182,12 +182,12 @@ void keepVersions(const QString& siteDir, const SiteManifest& release, bool veri
 {
     QDir().mkpath(packedPath(siteDir, u"bases"_s));
     QString ignored;
-    for (const SiteEntry& e : release.entries) {
-        const QString current = QDir(siteDir).filePath(e.name);
-        if (!e.sha256 || QFileInfo::exists(basePath(siteDir, *e.sha256)) ||
-            (!verified && hashFile(current, &ignored) != *e.sha256))
+    for (const ManifestEntry& e : release.entries) {
+        const QString current = QDir(siteDir).filePath(e.FileName);
+        if (!e.FileHash || QFileInfo::exists(basePath(siteDir, *e.FileHash)) ||
+            (!verified && hashFile(current, &ignored) != *e.FileHash))
             continue;
-        const QString path = basePath(siteDir, *e.sha256);
+        const QString path = basePath(siteDir, *e.FileHash);
 #ifdef Q_OS_UNIX
         if (::link(QFile::encodeName(current).constData(), QFile::encodeName(path).constData()) ==
             0)
@@ -214,31 +214,31 @@ QString packRelease(const QString& siteDir, int deltas, const QList<ReleaseFile>
 {
     // Every version each file had in the last releases, newest first.
     QHash<QString, QList<QByteArray>> history;
-    QHash<QString, SiteEntry> current;
+    QHash<QString, ManifestEntry> current;
     const QList<SiteManifest> releases = lastReleases(siteDir, deltas);
     if (!releases.isEmpty() && deltas > 0) // before the build replaces the site's files
         keepVersions(siteDir, releases.first(), false);
     for (qsizetype r = 0; r < releases.size(); ++r) {
-        for (const SiteEntry& e : releases[r].entries) {
-            const QString key = keyOf(e.folder, e.name);
+        for (const ManifestEntry& e : releases[r].entries) {
+            const QString key = keyOf(e.FilePath, e.FileName);
             if (r == 0)
                 current.insert(key, e);
-            if (e.sha256 && !history[key].contains(*e.sha256))
-                history[key].append(*e.sha256);
+            if (e.FileHash && !history[key].contains(*e.FileHash))
+                history[key].append(*e.FileHash);
         }
     }
     QHash<QString, const ReleaseFile*> byKey;
     for (const ReleaseFile& f : files)
         byKey.insert(keyOf(f.folder, f.name), &f);
-    for (SiteEntry& entry : next.entries) {
-        const QString key = keyOf(entry.folder, entry.name);
+    for (ManifestEntry& entry : next.entries) {
+        const QString key = keyOf(entry.FilePath, entry.FileName);
         const ReleaseFile* file = byKey.value(key);
         if (!file)
             continue;
         const auto before = current.constFind(key);
-        if (before != current.cend() && before->sha256 == file->sha256 &&
-            formsPresent(siteDir, before->forms)) {
-            entry.forms = before->forms; // unchanged: its forms are still on the site
+        if (before != current.cend() && before->FileHash == file->sha256 &&
+            formsPresent(siteDir, before->Forms)) {
+            entry.Forms = before->Forms; // unchanged: its forms are still on the site
             continue;
         }
         QList<QByteArray> bases = history.value(key);
@@ -262,9 +262,9 @@ void keepForPatches(const QString& siteDir, int deltas, const SiteManifest& next
     // The versions the next build may patch from: those of the last releases.
     QSet<QString> wanted;
     for (const SiteManifest& release : lastReleases(siteDir, std::max(deltas, 1))) {
-        for (const SiteEntry& e : release.entries) {
-            if (e.sha256)
-                wanted.insert(QFileInfo(basePath(siteDir, *e.sha256)).fileName());
+        for (const ManifestEntry& e : release.entries) {
+            if (e.FileHash)
+                wanted.insert(QFileInfo(basePath(siteDir, *e.FileHash)).fileName());
         }
     }
     QDir bases(packedPath(siteDir, u"bases"_s));

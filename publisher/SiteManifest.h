@@ -4,7 +4,7 @@
 // next: the whole text is generated at once (CRLF line ends), never edited
 // key by key.
 
-#include "FormKeys.h"
+#include "ManifestEntry.h"
 #include "Outcome.h"
 
 #include <QByteArray>
@@ -16,30 +16,21 @@
 
 namespace publisher {
 
-struct SiteEntry
-{
-    QString name;
-    QString version;
-    QString folder; // "\"-separated
-    std::optional<qint64> size;
-    std::optional<QByteArray> sha256; // raw bytes
-    verify::PackedForms forms = {};   // smaller forms on the site
-};
-
 struct SiteManifest
 {
     QString version;
     QString gameFileName;
     std::optional<qint64> serial;
     std::optional<QDateTime> expires;
-    QList<SiteEntry> entries;
+    QList<ManifestEntry> entries; // those that name a file
 };
 
 inline constexpr char DefaultGameFileName[] = "Game.zgx";
 
-// The manifest at `path`: nothing when there is no file, a failure when it
-// cannot be read or its "Max" or "Serial" is unusable. Malformed sizes and
-// hashes read as absent (the publisher then compares bytes instead).
+// The manifest at `path`, read as the updater reads it: nothing when there is
+// no file, a failure when it cannot be read or its "Max" or "Serial" is
+// unusable. Malformed sizes and hashes read as absent (the publisher then
+// compares bytes instead).
 verify::Outcome<std::optional<SiteManifest>> readSiteManifest(const QString& path);
 
 // The manifest's bytes. Every entry carries size and hash.

@@ -2,12 +2,10 @@
 
 #include "Ed25519.h"
 #include "FormKeys.h"
+#include "Manifest.h"
 #include "ManifestCheck.h"
-#include "ManifestKeys.h"
 #include "Release.h"
 #include "UpdateRules.h"
-
-#include <ProfileSyntax.h>
 
 #include <QDir>
 #include <QFile>
@@ -21,11 +19,6 @@ namespace {
 
 // Manifests larger than this are not ones the tool wrote.
 constexpr qint64 MaxManifestSize = 256LL << 20;
-
-QString valueText(const profile::syntax::Index& index, const QByteArray& key)
-{
-    return QString::fromUtf8(index.find("FILES", key).value_or(QByteArray()));
-}
 
 // The failures of one file of the site, named `label`, against a size and hash.
 QStringList checkFile(const QString& path, const QString& label, std::optional<qint64> size,
@@ -48,65 +41,58 @@ QStringList checkFile(const QString& path, const QString& label, std::optional<q
 
 // The failures of entry n's smaller forms. A patch's base must be a version
 // the site keeps, when it keeps any (a copied site may hold the forms alone).
-QStringList checkForms(const QString& siteDir, const profile::syntax::Index& index, int n,
-                       const QString& label)
+QStringList checkForms(const QString& siteDir, const ManifestEntry& entry, const QString& label)
 {
-    const auto forms = verify::parseFileForms(index.find("FILES", verify::fileFormsKey(n)));
-    if (forms.malformed)
-        return {label + u": FileForms is malformed"_s};
     const QDir site(siteDir);
     const QDir bases(site.filePath(QString::fromLatin1(verify::PackedFolder) + u"/bases"_s));
     QStringList failures;
-    for (const verify::PackedForm& form : forms.value.value_or(verify::PackedForms{})) {
+    for (const verify::PackedForm& form : entry.Forms) {
         const QString path = verify::packedFormPath(form);
         failures +=
             checkFile(site.filePath(path), label + u": form "_s + path, form.size, form.sha256);
         const QString base = QString::fromLatin1(verify::formatHash(form.base));
         if (form.kind == verify::PackedForm::Kind::Patch && bases.exists() &&
             !QFileInfo(bases.filePath(base)).isFile())
-            failures.append(label + u": the patch "_s + path +
-                            u" applies to a version the site "
-                            u"no longer keeps ("_s +
-                            base + u')');
+            failures.append(
+                u"%1: the patch %2 applies to a version the site no longer keeps (%3)"_s.arg(
+                    label, path, base));
     }
     return failures;
 }
 
 // The failures of entry n, each naming the file.
-QStringList checkEntry(const QString& siteDir, const profile::syntax::Index& index, int n)
+QStringList checkEntry(const QString& siteDir, const ManifestEntry& entry, int n)
 {
-    const QByteArray number = QByteArray::number(n);
-    const QString name = valueText(index, "FileName" + number);
-    const QString folder = valueText(index, "FilePath" + number);
+    const QString& name = entry.FileName;
     const QString label = u"entry %1 (%2)"_s.arg(n).arg(name);
-    if (updaterules::isUnsafeEntry(folder, name))
+    if (updaterules::isUnsafeEntry(entry.FilePath, name))
         return {label + u": the updater refuses the name as unsafe"_s};
-    const auto size = verify::parseFileSize(index.find("FILES", verify::fileSizeKey(n)));
-    const auto hash = verify::parseFileHash(index.find("FILES", verify::fileHashKey(n)));
+    const std::optional<qint64>& size = entry.FileSize;
     QStringList failures;
-    if (!size.value)
+    if (!size)
         failures.append(label +
-                        (size.malformed ? u": FileSize is malformed"_s : u": no FileSize"_s));
-    if (!hash.value)
+                        (entry.SizeMalformed ? u": FileSize is malformed"_s : u": no FileSize"_s));
+    if (!entry.FileHash)
         failures.append(label +
-                        (hash.malformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
-    failures += checkFile(QDir(siteDir).filePath(name.trimmed()), label, size.value, hash.value);
-    return failures + checkForms(siteDir, index, n, label);
+                        (entry.HashMalformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
+    failures += checkFile(QDir(siteDir).filePath(name.trimmed()), label, size, entry.FileHash);
+    return failures + checkForms(siteDir, entry, label);
 }
 
-QStringList checkVersionKeys(const QByteArray& manifest, const QDateTime& now, bool signedSite)
+QStringList checkVersionKeys(const Manifest& manifest, const QDateTime& now, bool signedSite)
 {
-    const verify::VersionKeys keys = verify::readVersionKeys(manifest);
+    const verify::OptionalKey<qint64> serial = manifest.serial();
+    const verify::OptionalKey<QDateTime> expires = manifest.expires();
     QStringList failures;
-    if (keys.serial.malformed)
+    if (serial.malformed)
         failures.append(u"Serial is not a whole number"_s);
-    else if (keys.serial.absent() && signedSite)
+    else if (serial.absent() && signedSite)
         failures.append(u"the manifest is signed but has no Serial"_s);
-    if (keys.expires.malformed)
+    if (expires.malformed)
         failures.append(u"Expires is not a UTC time YYYY-MM-DDTHH:MM:SSZ"_s);
-    else if (keys.expires.value && *keys.expires.value <= now)
+    else if (expires.value && *expires.value <= now)
         failures.append(u"the manifest expired at "_s +
-                        QString::fromLatin1(verify::formatExpires(*keys.expires.value)));
+                        QString::fromLatin1(verify::formatExpires(*expires.value)));
     return failures;
 }
 
@@ -159,15 +145,14 @@ int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
         return 1;
     }
     const QByteArray manifest = file.read(MaxManifestSize);
-    const auto index = profile::syntax::Index::parse(manifest);
+    const Manifest read = Manifest::parse(manifest);
     QStringList failures = checkSignature(o, manifest, out);
-    failures += checkVersionKeys(manifest, o.now, o.publicKeys.has_value());
-    const auto count = updaterules::entryCountFromMax(
-        QString::fromUtf8(index.find("VERSION", "Max").value_or(QByteArray())));
+    failures += checkVersionKeys(read, o.now, o.publicKeys.has_value());
+    const auto count = read.entryCount();
     if (!count)
         failures.append(u"Max is not a usable entry count"_s);
     for (int n = 1; count && n <= *count; ++n)
-        failures += checkEntry(o.siteDir, index, n);
+        failures += checkEntry(o.siteDir, read.entry(n).value_or(ManifestEntry()), n);
     if (!failures.isEmpty()) {
         printFailures(err, failures);
         return 1;

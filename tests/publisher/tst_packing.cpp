@@ -46,11 +46,11 @@ struct Bench
             qWarning("%s", qPrintable(err));
         return status;
     }
-    publisher::SiteEntry entry(const QString& name) const
+    ManifestEntry entry(const QString& name) const
     {
         const auto manifest = publisher::readSiteManifest(site.file(u"info.ini"_s));
-        for (const publisher::SiteEntry& e : manifest.value()->entries) {
-            if (e.name == name)
+        for (const ManifestEntry& e : manifest.value()->entries) {
+            if (e.FileName == name)
                 return e;
         }
         return {};
@@ -59,7 +59,7 @@ struct Bench
     bool formsYieldTheFile(const QString& name, const QHash<QByteArray, QByteArray>& bases) const
     {
         const QByteArray file = release.read(name);
-        for (const PackedForm& form : entry(name).forms) {
+        for (const PackedForm& form : entry(name).Forms) {
             const QByteArray body = site.read(verify::packedFormPath(form));
             const QByteArray base = bases.value(form.base);
             testsupport::MemoryOutput out;
@@ -133,16 +133,16 @@ void TestPacking::choices()
     b.release.write(u"game.dat"_s, second);
     b.release.write(u"other.dat"_s, "2");
     QCOMPARE(b.build(u"1.1"_s), 0);
-    const publisher::SiteEntry entry = b.entry(u"game.dat"_s);
-    QCOMPARE(kinds(entry.forms), forms);
-    for (const PackedForm& f : entry.forms) {
+    const ManifestEntry entry = b.entry(u"game.dat"_s);
+    QCOMPARE(kinds(entry.Forms), forms);
+    for (const PackedForm& f : entry.Forms) {
         QVERIFY(f.size < second.size() - second.size() / 20);
         if (f.kind == PackedForm::Kind::Patch)
             QCOMPARE(f.base, Bench::sha(first));
     }
     QVERIFY(b.formsYieldTheFile(u"game.dat"_s, {{Bench::sha(first), first}}));
     if (forms.contains(u"zst"_s) && second.startsWith("level"))
-        QVERIFY(entry.forms.first().size * 2 <= second.size()); // text: at least 2x smaller
+        QVERIFY(entry.Forms.first().size * 2 <= second.size()); // text: at least 2x smaller
 }
 
 // Three releases: the third has patches from the two before it (--deltas 2);
@@ -162,7 +162,7 @@ void TestPacking::patchesFromTheLastReleases()
             QCOMPARE(b.build(u"1.%1"_s.arg(v), {u"--deltas"_s, QString::number(deltas)}), 0);
         }
         QList<QByteArray> from;
-        for (const PackedForm& f : b.entry(u"game.dat"_s).forms)
+        for (const PackedForm& f : b.entry(u"game.dat"_s).Forms)
             from.append(f.base);
         const QList<QByteArray> expected =
             deltas == 2 ? QList{Bench::sha(versions[1]), Bench::sha(versions[0])}
@@ -181,7 +181,7 @@ void TestPacking::nothingNamedGoesAway()
         b.release.write(u"b.bin"_s, noise(100'000, quint32(v % 2)));
         QCOMPARE(b.build(u"2.%1"_s.arg(v)), 0);
         for (const QString& name : {u"a.txt"_s, u"b.bin"_s}) {
-            for (const PackedForm& f : b.entry(name).forms)
+            for (const PackedForm& f : b.entry(name).Forms)
                 named.insert(verify::packedFormPath(f));
         }
         for (const QString& path : std::as_const(named))

@@ -4,6 +4,7 @@
 
 #include "Commands.h"
 #include "Ed25519.h"
+#include "Manifest.h"
 #include "ManifestKeys.h"
 #include "ProfileSyntax.h"
 #include "ScratchFolder.h"
@@ -102,6 +103,8 @@ private slots:
     void badInputLeavesTheSiteAlone();
     void verifyCatches_data();
     void verifyCatches();
+    void verifyReadsAsTheUpdater_data();
+    void verifyReadsAsTheUpdater();
     void serialNeverGoesBack_data();
     void serialNeverGoesBack();
     void signedBuildExpires_data();
@@ -362,6 +365,49 @@ void TestPublisher::verifyCatches()
     const Run run = w.verifySite();
     QCOMPARE(run.status, message.isEmpty() ? 0 : 1);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+void TestPublisher::verifyReadsAsTheUpdater_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<QString>("message"); // of verify, once per entry (once for Max)
+    QTest::addColumn<QString>("reading"); // the updater's reason for each entry; "" no count
+    QTest::newRow("FileSize malformed") << u"(FileSize\\d+=)"_s << u"\\1x"_s
+                                        << u"FileSize is malformed"_s << u"malformed FileSize"_s;
+    QTest::newRow("FileHash malformed") << u"(FileHash\\d+=)"_s << u"\\1x"_s
+                                        << u"FileHash is malformed"_s << u"malformed FileHash"_s;
+    QTest::newRow("Max unusable") << u"Max=\\d+"_s << u"Max=-3"_s
+                                  << u"Max is not a usable entry count"_s << QString();
+}
+
+// The publisher and the updater read a damaged manifest alike: what verify
+// reports is what the updater's reading of the same bytes says, and a build
+// refuses only what the updater cannot read at all.
+void TestPublisher::verifyReadsAsTheUpdater()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, replacement);
+    QFETCH(QString, message);
+    QFETCH(QString, reading);
+    Workbench w;
+    QCOMPARE(w.build(u"1.0"_s).status, 0);
+    const QByteArray bytes = QString::fromUtf8(w.site.read(u"info.ini"_s))
+                                 .replace(QRegularExpression(pattern), replacement)
+                                 .toUtf8();
+    w.site.write(u"info.ini"_s, bytes);
+    const Run run = publish({u"verify"_s, w.site.path()});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.err.count(message), reading.isEmpty() ? 1 : 3);
+    const Manifest read = Manifest::parse(bytes);
+    QCOMPARE(read.entryCount().has_value(), !reading.isEmpty());
+    const QVector<ManifestEntry> entries = read.entries(read.entryCount().value_or(0));
+    QCOMPARE(entries.size(), reading.isEmpty() ? 0 : 3);
+    for (const ManifestEntry& e : entries)
+        QVERIFY2(e.BadCheck.startsWith(reading), qPrintable(e.BadCheck));
+    const Run build = w.build(u"1.1"_s);
+    QCOMPARE(build.status, reading.isEmpty() ? 1 : 0);
+    QVERIFY(!reading.isEmpty() || build.err.contains(message));
 }
 
 void TestPublisher::serialNeverGoesBack_data()

@@ -190,10 +190,10 @@ void tst_PublishEndToEnd::signEditedManifest(qint64 serialStep, qint64 mapsSize)
     publisher::SiteManifest next = *manifest.value();
     next.version = u"1.1"_s;
     next.serial = *next.serial + serialStep;
-    for (publisher::SiteEntry& entry : next.entries) {
-        if (entry.name == u"maps.dat"_s) {
-            entry.version = u"1.1"_s;
-            entry.size = mapsSize;
+    for (ManifestEntry& entry : next.entries) {
+        if (entry.FileName == u"maps.dat"_s) {
+            entry.FileVersion = u"1.1"_s;
+            entry.FileSize = mapsSize;
         }
     }
     const QByteArray bytes = publisher::renderManifest(next);

@@ -424,6 +424,8 @@ void UpdateInstallTest::linksNeverLeadOutside_data()
     QTest::newRow("info.ini") << u"info.ini"_s << u"info.ini"_s << true;
     QTest::newRow("temp.ini") << u"temp.ini"_s << u"missing.ini"_s << true;
     QTest::newRow("Updater.ini, dangling") << u"Updater.ini"_s << u"missing.ini"_s << false;
+    // Read through the folder's handle only: one elsewhere is not the game's.
+    QTest::newRow("Updater.ini") << u"Updater.ini"_s << u"Updater.ini"_s << false;
 }
 
 // Nothing outside the game folder is created, changed or removed through a
@@ -444,6 +446,7 @@ void UpdateInstallTest::linksNeverLeadOutside()
     QVERIFY(outside.write(u"folder/.qvpart-abcdefgh"_s, "not ours to sweep"));
     QVERIFY(outside.write(u"b.dat"_s, "outside b"));
     QVERIFY(outside.write(u"info.ini"_s, site.game.read(u"info.ini"_s)));
+    QVERIFY(outside.write(u"Updater.ini"_s, site.game.read(u"Updater.ini"_s)));
     const auto before = outside.snapshot();
     if (site.game.isDir(link))
         QVERIFY(QDir(site.game.file(link)).removeRecursively());

@@ -144,10 +144,19 @@ Result StagedFiles::writeJournal() const
     return installjournal::write(m_root, entries);
 }
 
-QStringList StagedFiles::syncParts(const QStringList& paths,
-                                   const std::function<bool()>& stop) const
+QStringList StagedFiles::syncParts(const std::function<bool()>& stop) const
 {
-    return m_sync ? m_sync(paths) : filesync::syncFiles(paths, stop);
+    QList<filesync::SyncTarget> files;
+    for (const Staged& part : m_parts)
+        files.append({part.folder.get(), part.name});
+    if (m_manifest)
+        files.append({m_manifest->folder.get(), m_manifest->name});
+    if (!m_sync)
+        return filesync::syncInFolders(files, stop);
+    QStringList paths;
+    for (const filesync::SyncTarget& file : std::as_const(files))
+        paths.append(file.folder->path() + u'/' + file.name);
+    return m_sync(paths);
 }
 
 bool StagedFiles::renameAll(QStringList& failed)
@@ -182,17 +191,12 @@ bool StagedFiles::renameAll(QStringList& failed)
 
 QStringList StagedFiles::install(const std::function<bool()>& stop)
 {
-    QStringList paths;
-    for (const Staged& part : m_parts)
-        paths.append(part.folder->path() + u'/' + part.name);
-    if (m_manifest)
-        paths.append(m_manifest->folder->path() + u'/' + m_manifest->name);
     // Once told to stop, stopped for good.
     bool halted = false;
     const std::function<bool()> stopNow = [&] { return halted || (halted = stop && stop()); };
     m_causes.clear();
     QStringList failed;
-    if (const QStringList unsynced = syncParts(paths, stop ? stopNow : std::function<bool()>());
+    if (const QStringList unsynced = syncParts(stop ? stopNow : std::function<bool()>());
         !unsynced.isEmpty()) {
         failed.append(u"the downloaded files"_s);
         m_causes.append(u"could not sync "_s + unsynced.join(u", "_s));

@@ -118,7 +118,8 @@ private:
     void sweep(const GameDir& folder) const;
     QString relativeOf(const GameDir& folder) const;
     Result writeJournal() const;
-    QStringList syncParts(const QStringList& paths, const std::function<bool()>& stop) const;
+    // Syncs the parts and the manifest, each through its folder's handle.
+    QStringList syncParts(const std::function<bool()>& stop) const;
     bool renameAll(QStringList& failed);
     void forget();
 

@@ -10,8 +10,6 @@
 #include "UpdateRules.h"
 #include "UpdateView.h"
 
-#include <QStorageInfo>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -32,16 +30,20 @@ bool UpdateSession::hasRoomForFiles()
 {
     if (m_state.PendingBytes <= 0)
         return true;
-    QStorageInfo storage(m_gameFolder);
-    if (!storage.isValid() || storage.bytesAvailable() < 0)
+    // Asked through the folder's own handle: a mount table may not show it.
+    Result why;
+    const std::optional<qint64> free = root() ? root()->freeSpace(&why) : std::nullopt;
+    if (!free) {
+        if (!why.reason.isEmpty())
+            m_log.add(u"free space not known, not checked: "_s + why.reason);
         return true;
+    }
     // A little room beyond the files: folders, the journal, the manifest.
     constexpr qint64 Margin = 1024 * 1024;
-    if (storage.bytesAvailable() >=
+    if (*free >=
         updaterules::addSizes(m_state.PendingBytes, std::min(Margin, m_state.PendingBytes)))
         return true;
-    m_log.add(
-        u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(storage.bytesAvailable()));
+    m_log.add(u"%1 bytes to stage, %2 free"_s.arg(m_state.PendingBytes).arg(*free));
     return false;
 }
 

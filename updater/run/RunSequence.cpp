@@ -6,11 +6,11 @@
 
 #include "Ed25519.h"
 #include "FileQueue.h"
-#include "GameFolder.h"
 #include "InstallJournal.h"
 #include "Manifest.h"
 #include "ManifestCheck.h"
 #include "MemorySink.h"
+#include "ProfileFile.h"
 #include "ResumeIndex.h"
 #include "StagedFiles.h"
 #include "StaleLock.h"
@@ -27,6 +27,10 @@ namespace {
 
 const QString Unusable = u"Could Not Get Update Information!"_s;
 const QString Unverified = u"Could Not Verify Update Information!"_s;
+const QString UpdaterIni = u"Updater.ini"_s;
+const QString InfoIni = u"info.ini"_s;
+// Larger than any Updater.ini a person writes.
+constexpr qint64 MaxConfigBytes = 1024 * 1024;
 
 } // namespace
 
@@ -35,13 +39,27 @@ void UpdateSession::deleteTempManifest()
     m_dropTempManifest = true; // on the disk thread, as the run ends
 }
 
+// Updater.ini, read once through the folder's handle (never through a link).
 void UpdateSession::readConfiguration()
 {
-    const QString updaterIni = gamePath(u"Updater.ini"_s);
+    const profile::ParsedFile config =
+        root() ? profile::readFile(*root(), UpdaterIni, MaxConfigBytes) : profile::ParsedFile();
     m_state.BaseUrl =
-        updaterules::normaliseWebSite(modINI::GetINI(updaterIni, u"UPDATER"_s, u"WebSite"_s));
-    m_state.Connections =
-        connectionsFrom(modINI::GetINI(updaterIni, u"UPDATER"_s, u"Connections"_s));
+        updaterules::normaliseWebSite(modINI::GetINI(config, u"UPDATER"_s, u"WebSite"_s));
+    m_state.Connections = connectionsFrom(modINI::GetINI(config, u"UPDATER"_s, u"Connections"_s));
+    m_publicKeys = modINI::GetINI(config, u"UPDATER"_s, u"PublicKey"_s).trimmed();
+}
+
+const UpdateSession::InstalledManifest& UpdateSession::installedManifest()
+{
+    if (!m_installed) {
+        m_installed.emplace();
+        if (root() && root()->kindOf(InfoIni) == GameDir::Kind::File)
+            m_installed->bytes = root()->readFile(InfoIni, MaxManifestBytes);
+        if (m_installed->bytes)
+            m_installed->parsed = Manifest::parse(*m_installed->bytes);
+    }
+    return *m_installed;
 }
 
 void UpdateSession::UpdateRun()
@@ -50,8 +68,10 @@ void UpdateSession::UpdateRun()
         return;
     m_mode = Mode::Run;
     m_state.EntryCount = 0;
-    readConfiguration();
+    m_remote.reset();
+    m_installed.reset();
     root(); // opened here, before the disk thread shares it
+    readConfiguration();
     m_view.showWindow(m_state.BaseUrl);
     acquireLock();
 }
@@ -60,6 +80,9 @@ void UpdateSession::UpdateRun()
 // and goes on by itself once the first has ended.
 void UpdateSession::acquireLock()
 {
+    // By path: QLockFile creates its file exclusively (never through a link)
+    // and holds the native lock; what is in its place is judged through the
+    // folder's handle (stalelock).
     m_lock = std::make_unique<QLockFile>(gamePath(LockName.toString()));
     m_lock->setStaleLockTime(0); // stale only when no running program holds it
     if (!root()) {
@@ -100,21 +123,20 @@ void UpdateSession::pollLock()
 void UpdateSession::recoverInstall()
 {
     const GameDir* folder = root();
-    const QString updaterIni = gamePath(u"Updater.ini"_s);
     auto recovery = std::make_shared<installjournal::Recovery>(installjournal::Recovery::Nothing);
     auto notes = std::make_shared<QStringList>();
     auto made = std::make_shared<bool>(false);
     onDisk(
-        [folder, updaterIni, recovery, notes, made] {
+        [folder, recovery, notes, made] {
             if (!folder)
                 return;
             *recovery = installjournal::recover(*folder, notes.get());
             // Part files of a run that was killed before it could install, but
             // for those kept to resume from.
             StagedFiles::sweepTree(*folder, ResumeIndex(*folder).parts());
-            if (!gamefolder::plainFileExists(updaterIni)) {
+            if (folder->kindOf(UpdaterIni) != GameDir::Kind::File) {
                 // Made like every other file here: a link in its place is replaced.
-                folder->writeFileAtomically(u"Updater.ini"_s, "[UPDATER]\r\nWebSite=\r\n");
+                folder->writeFileAtomically(UpdaterIni, "[UPDATER]\r\nWebSite=\r\n");
                 *made = true;
             }
         },
@@ -143,9 +165,8 @@ void UpdateSession::afterRecovery(int recovery, bool madeUpdaterIni)
     }
     if (madeUpdaterIni)
         readConfiguration();
-    const QString infoIni = gamePath(u"info.ini"_s);
-    if (gamefolder::plainFileExists(infoIni))
-        m_state.LocalVersion = modINI::GetINI(infoIni, u"VERSION"_s, u"Version"_s);
+    // Read here, once the recovery has left the folder as its journal says.
+    m_state.LocalVersion = installedManifest().parsed.version();
     m_log.add(u"start: Quorvane " QV_VERSION_STRING ", site \"%1\""_s.arg(m_state.BaseUrl));
 
     if (!m_state.LocalVersion.isEmpty())
@@ -191,11 +212,10 @@ void UpdateSession::manifestFetched(transfer::Outcome outcome)
         return endWithoutInstalling(Unusable);
     }
     m_manifestBytes = std::move(m_memory->bytes);
-    const QString keyText =
-        modINI::GetINI(gamePath(u"Updater.ini"_s), u"UPDATER"_s, u"PublicKey"_s).trimmed();
-    if (keyText.isEmpty())
+    m_remote.reset();
+    if (m_publicKeys.isEmpty())
         return keepManifest();
-    const auto keys = verify::parsePublicKeyList(keyText.toUtf8());
+    const auto keys = verify::parsePublicKeyList(m_publicKeys.toUtf8());
     if (!keys) {
         m_log.add(u"PublicKey in Updater.ini: "_s + keys.reason());
         return endWithoutInstalling(Unverified);
@@ -206,12 +226,9 @@ void UpdateSession::manifestFetched(transfer::Outcome outcome)
              [this, keys = keys.value()](transfer::Outcome signature) {
                  if (signature != transfer::Outcome::Complete)
                      return endWithoutInstalling(Unverified);
-                 std::optional<QByteArray> installed;
-                 if (root() && root()->kindOf(u"info.ini"_s) == GameDir::Kind::File)
-                     installed = root()->readFile(u"info.ini"_s, MaxManifestBytes);
-                 const verify::ManifestJudgement judgement =
-                     verify::judgeSignedManifest(m_manifestBytes, m_memory->bytes, keys, installed,
-                                                 QDateTime::currentDateTimeUtc());
+                 const verify::ManifestJudgement judgement = verify::judgeSignedManifest(
+                     m_manifestBytes, m_memory->bytes, keys, installedManifest().bytes,
+                     QDateTime::currentDateTimeUtc());
                  m_log.add(judgement.accepted() ? u"manifest signature verified"_s
                                                 : u"manifest refused: "_s + judgement.reason);
                  if (!judgement.accepted())
@@ -240,7 +257,7 @@ void UpdateSession::manifestKept(bool written)
         return endWithoutInstalling(Unusable);
     }
     m_view.setDetail(u"Downloaded info.ini!"_s);
-    const Manifest manifest = Manifest::parse(m_manifestBytes);
+    const Manifest& manifest = m_remote.emplace(Manifest::parse(m_manifestBytes));
     m_state.GameFile = manifest.gameFileName();
     m_state.RemoteVersion = manifest.version();
     const std::optional<std::int32_t> count = manifest.entryCount();

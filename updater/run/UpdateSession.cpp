@@ -1,7 +1,6 @@
 #include "UpdateSession.h"
 
 #include "FileQueue.h"
-#include "GameFolder.h"
 #include "Inet.h"
 #include "Manifest.h"
 #include "MemorySink.h"
@@ -224,13 +223,14 @@ void UpdateSession::LoadManifests()
     m_state.RemoteEntries.clear();
     m_state.LocalEntries.clear();
     // The downloaded manifest as the run read it, not as temp.ini may be now.
-    if (m_manifestBytes.isEmpty() && root())
-        m_manifestBytes = root()->readFile(u"temp.ini"_s, MaxManifestBytes).value_or(QByteArray());
-    m_state.RemoteEntries = Manifest::parse(m_manifestBytes).entries(count);
-    m_state.LocalEntries = QVector<ManifestEntry>(m_state.RemoteEntries.size());
-    const QString localFile = gamePath(u"info.ini"_s);
-    if (gamefolder::plainFileExists(localFile))
-        m_state.LocalEntries = pairInstalled(m_state.RemoteEntries, Manifest::load(localFile));
+    if (!m_remote) {
+        if (m_manifestBytes.isEmpty() && root())
+            m_manifestBytes =
+                root()->readFile(u"temp.ini"_s, MaxManifestBytes).value_or(QByteArray());
+        m_remote = Manifest::parse(m_manifestBytes);
+    }
+    m_state.RemoteEntries = m_remote->entries(count);
+    m_state.LocalEntries = pairInstalled(m_state.RemoteEntries, installedManifest().parsed);
 
     m_state.PendingTotal = 0;
     m_state.PendingBytes = 0;

@@ -10,7 +10,7 @@
 // step begins when that ends. Nothing waits in a loop of its own, so the
 // window keeps painting and EXIT (requestQuit) reaches whatever runs.
 
-#include "ManifestEntry.h"
+#include "Manifest.h"
 
 #include <QObject>
 #include <QSet>
@@ -188,6 +188,14 @@ private:
     void findRepairs();
     bool needsRepair();
     void verifyInstalled(std::function<void()> then);
+    // The installed info.ini, read once per run after the recovery: its bytes
+    // for the signature judgement, its parse for the rest.
+    struct InstalledManifest
+    {
+        std::optional<QByteArray> bytes;
+        Manifest parsed;
+    };
+    const InstalledManifest& installedManifest();
 
     QString m_gameFolder;
     std::optional<GameDir> m_root; // before everything that writes through it
@@ -209,7 +217,10 @@ private:
     std::unique_ptr<MemorySink> m_memory; // the manifest or its signature
     std::unique_ptr<FileQueue> m_queue;   // the transfers under way
     QByteArray m_manifestBytes;           // temp.ini as the run read it
-    QString m_firstFailure;               // what made the run incomplete, shown at its end
+    std::optional<Manifest> m_remote;     // those bytes, parsed once
+    std::optional<InstalledManifest> m_installed;
+    QString m_publicKeys;   // "PublicKey" of Updater.ini
+    QString m_firstFailure; // what made the run incomplete, shown at its end
     RunLog m_log;
     DiskWorker m_disk; // last: its tasks use the members above
 };

@@ -1,14 +1,9 @@
 #include "Manifest.h"
 
 #include "FormKeys.h"
-#include "ManifestKeys.h"
-#include "ProfileFile.h"
-#include "ProfileSyntax.h"
+#include "GameDir.h"
 #include "ProfileText.h"
 #include "UpdateRules.h"
-#include "modINI.h"
-
-#include "GameDir.h"
 
 #include <QHash>
 #include <algorithm>
@@ -20,34 +15,33 @@ namespace {
 QString readText(const profile::ParsedFile& file, QByteArrayView section, QByteArrayView key)
 {
     const std::optional<QByteArray> raw = file.value(section, key);
-    return raw ? modINI::valueText(*raw, file.encoding()) : QString();
+    return raw ? profile::valueText(*raw, file.encoding()) : QString();
 }
 
 } // namespace
 
-Manifest::Manifest(std::shared_ptr<const profile::ParsedFile> parse) : m_parse(std::move(parse)) {}
-
 Manifest Manifest::parse(const QByteArray& bytes)
 {
-    auto index =
-        std::make_shared<const profile::syntax::Index>(profile::syntax::Index::parse(bytes));
-    return Manifest(
-        std::make_shared<const profile::ParsedFile>(std::move(index), profile::encodingOf(bytes)));
+    return Manifest(profile::parseBytes(bytes));
+}
+
+Manifest Manifest::read(const GameDir& folder, const QString& name)
+{
+    // Bounded, never through a link or from a pipe.
+    return Manifest(profile::readFile(folder, name, MaxBytes));
 }
 
 Manifest Manifest::load(const QString& path)
 {
-    // Through the folder's handle: bounded, never through a link or from a pipe.
     const qsizetype slash = path.lastIndexOf(u'/');
     const std::optional<GameDir> folder =
         GameDir::openRoot(slash < 0 ? u"."_s : path.first(std::max<qsizetype>(slash, 1)));
-    return parse(folder ? folder->readFile(path.sliced(slash + 1), MaxBytes).value_or(QByteArray())
-                        : QByteArray());
+    return folder ? read(*folder, path.sliced(slash + 1)) : Manifest();
 }
 
 QString Manifest::versionValue(const char* key) const
 {
-    return readText(*m_parse, "VERSION", key);
+    return readText(m_file, "VERSION", key);
 }
 
 QString Manifest::version() const
@@ -65,32 +59,48 @@ std::optional<std::int32_t> Manifest::entryCount() const
     return updaterules::entryCountFromMax(versionValue("Max"));
 }
 
+verify::OptionalKey<qint64> Manifest::serial() const
+{
+    return verify::parseSerial(m_file.value("VERSION", "Serial"));
+}
+
+verify::OptionalKey<QDateTime> Manifest::expires() const
+{
+    return verify::parseExpires(m_file.value("VERSION", "Expires"));
+}
+
+std::optional<ManifestEntry> Manifest::entry(std::int32_t n) const
+{
+    const QByteArray number = QByteArray::number(n);
+    const std::optional<QByteArray> name = m_file.value("FILES", QByteArray("FileName" + number));
+    if (!name)
+        return std::nullopt;
+    ManifestEntry entry;
+    entry.FileName = profile::valueText(*name, m_file.encoding());
+    entry.FileVersion = readText(m_file, "FILES", QByteArray("FileVersion" + number));
+    entry.FilePath = readText(m_file, "FILES", QByteArray("FilePath" + number));
+    const auto size = verify::parseFileSize(m_file.value("FILES", verify::fileSizeKey(n)));
+    const auto hash = verify::parseFileHash(m_file.value("FILES", verify::fileHashKey(n)));
+    entry.FileSize = size.value;
+    entry.FileHash = hash.value;
+    entry.SizeMalformed = size.malformed;
+    entry.HashMalformed = hash.malformed;
+    if (size.malformed)
+        entry.BadCheck = u"malformed FileSize%1"_s.arg(n);
+    else if (hash.malformed)
+        entry.BadCheck = u"malformed FileHash%1"_s.arg(n);
+    // Damaged forms are left out: the plain file stays fully checked.
+    entry.Forms = verify::parseFileForms(m_file.value("FILES", verify::fileFormsKey(n)))
+                      .value.value_or(verify::PackedForms());
+    return entry;
+}
+
 QVector<ManifestEntry> Manifest::entries(std::int32_t count) const
 {
     QVector<ManifestEntry> list;
-    QByteArray key;
     for (std::int32_t n = 1; n <= count; ++n) {
-        const QByteArray number = QByteArray::number(n);
-        key = "FileName" + number;
-        const std::optional<QByteArray> name = m_parse->value("FILES", key);
-        if (!name)
-            continue;
-        ManifestEntry entry;
-        entry.FileName = modINI::valueText(*name, m_parse->encoding());
-        entry.FileVersion = readText(*m_parse, "FILES", QByteArray("FileVersion" + number));
-        entry.FilePath = readText(*m_parse, "FILES", QByteArray("FilePath" + number));
-        const auto size = verify::parseFileSize(m_parse->value("FILES", verify::fileSizeKey(n)));
-        const auto hash = verify::parseFileHash(m_parse->value("FILES", verify::fileHashKey(n)));
-        entry.FileSize = size.value;
-        entry.FileHash = hash.value;
-        if (size.malformed)
-            entry.BadCheck = u"malformed FileSize%1"_s.arg(n);
-        else if (hash.malformed)
-            entry.BadCheck = u"malformed FileHash%1"_s.arg(n);
-        // Damaged forms are left out: the plain file stays fully checked.
-        entry.Forms = verify::parseFileForms(m_parse->value("FILES", verify::fileFormsKey(n)))
-                          .value.value_or(verify::PackedForms());
-        list.append(std::move(entry));
+        if (std::optional<ManifestEntry> e = entry(n))
+            list.append(std::move(*e));
     }
     return list;
 }
