@@ -8,8 +8,11 @@
 #include "UpdaterTestKit.h"
 #include "ZstdForms.h"
 
+#include "UpdateProgress.h"
+
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <limits>
@@ -158,6 +161,23 @@ void SmallerTest::fallbackTable()
         QVERIFY2(!log.contains(u"instead"_s), qPrintable(log));
     else
         QVERIFY2(log.contains(reason), qPrintable(log));
+
+    // The whole update's bar counts the bytes each form brought: full as the last one ends.
+    UpdateProgress bar([] { return std::chrono::milliseconds(0); });
+    for (const QString& event : std::as_const(site.view.progress)) {
+        const QStringList p = event.split(QRegularExpression(u"[=@:>/]"_s));
+        const auto n = [&](int i) { return p.value(i).toLongLong(); };
+        if (p[0] == u"plan")
+            bar.filesPlanned(int(n(1)), n(2));
+        else if (p[0] == u"start")
+            bar.fileStarted(int(n(1)), n(2));
+        else if (p[0] == u"at")
+            bar.fileProgressed(int(n(1)), n(2));
+        else if (p[0] == u"replan")
+            bar.fileReplanned(int(n(1)), n(2), n(3));
+    }
+    QVERIFY(bar.totalBytes());
+    QCOMPARE(bar.received(), *bar.totalBytes());
 }
 
 void SmallerTest::installsAreMended_data()
