@@ -246,5 +246,4 @@ void UpdateSession::LoadManifests()
                     updaterules::addSizes(m_state.PendingBytes, *remote.FileSize);
         }
     }
-    findRepairs();
 }
