@@ -14,6 +14,7 @@
 #else
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,6 +235,21 @@ QStringList syncFolders(const QStringList& folders)
     Q_UNUSED(folders);
 #endif
     return failed;
+}
+
+Result reserve(QFile& file, qint64 size)
+{
+    if (!file.resize(size))
+        return Result::failure(file.errorString());
+#ifndef Q_OS_WIN // Windows allocates what SetEndOfFile gives; a POSIX file may stay sparse
+    const int rc = ::posix_fallocate(file.handle(), 0, size);
+    if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL)
+        return Result::failure(QStringLiteral("cannot take %1 bytes of disk space: %2")
+                                   .arg(size)
+                                   .arg(QString::fromLocal8Bit(::strerror(rc))),
+                               rc);
+#endif
+    return Result::success();
 }
 
 } // namespace filesync

@@ -4,6 +4,9 @@
 // waits for the disk once per file; writing a whole set first and syncing it
 // at the end lets the file system commit the set together.
 
+#include "Result.h"
+
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -33,5 +36,10 @@ QStringList syncInFolders(const QList<SyncTarget>& files, const std::function<bo
 // renamed into it). Returns the folders that failed. Windows journals these
 // itself, so there it does nothing.
 QStringList syncFolders(const QStringList& folders);
+
+// Gives the open file `file` exactly `size` bytes with their disk space
+// taken now, so that writing them through a mapping can never hit a full
+// disk (which would end the program rather than fail a write).
+Result reserve(QFile& file, qint64 size);
 
 } // namespace filesync

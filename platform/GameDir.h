@@ -82,7 +82,8 @@ public:
     std::optional<qint64> freeSpace(Result* why = nullptr) const;
 
     // A new file, created exclusively (fails if anything, a link included, has
-    // that name) with exactly `perms`, open for writing, unbuffered.
+    // that name) with exactly `perms`, open for reading and writing (so it can
+    // be mapped), unbuffered.
     std::unique_ptr<QFile> createNew(const QString& name, QFileDevice::Permissions perms,
                                      QString* error = nullptr) const;
 

@@ -167,7 +167,7 @@ std::unique_ptr<QFile> GameDir::create(const QString& name,
     const mode_t mode = perms ? toMode(*perms) : 0666;
     const int fd = retryOnSignal([&] {
         return ::openat(m_fd, native.constData(),
-                        O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, mode);
+                        O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, mode);
     });
     if (fd < 0) {
         fail(error, reason(pathOf(name), errno));
@@ -182,7 +182,7 @@ std::unique_ptr<QFile> GameDir::create(const QString& name,
     }
     // No file name: path-based calls on this QFile would follow links again.
     auto file = std::make_unique<QFile>();
-    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+    if (!file->open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
                     QFileDevice::AutoCloseHandle)) {
         fail(error, file->errorString());
         ::unlinkat(m_fd, native.constData(), 0);

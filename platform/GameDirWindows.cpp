@@ -103,7 +103,10 @@ HANDLE openExisting(const QString& path, DWORD access)
 // follow links again. The QFile closes the handle.
 std::unique_ptr<QFile> adopt(HANDLE handle, QIODevice::OpenMode mode, QString* error)
 {
-    const int flags = _O_BINARY | (mode & QIODevice::WriteOnly ? _O_WRONLY : _O_RDONLY);
+    const int access = (mode & QIODevice::ReadWrite) == QIODevice::ReadWrite ? _O_RDWR
+                       : mode & QIODevice::WriteOnly                         ? _O_WRONLY
+                                                                             : _O_RDONLY;
+    const int flags = _O_BINARY | access;
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
     if (fd < 0) {
         ::CloseHandle(handle);
@@ -261,7 +264,7 @@ std::unique_ptr<QFile> GameDir::create(const QString& name,
     // CREATE_NEW fails on any existing name, a link included. Sharing deletion
     // lets the finished file be renamed while this handle is still open.
     const HANDLE handle =
-        ::CreateFileW(nativePath(pathOf(name)).c_str(), GENERIC_WRITE,
+        ::CreateFileW(nativePath(pathOf(name)).c_str(), GENERIC_READ | GENERIC_WRITE,
                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         fail(error, reason(pathOf(name), ::GetLastError()));
@@ -280,7 +283,7 @@ std::unique_ptr<QFile> GameDir::create(const QString& name,
             return nullptr;
         }
     }
-    auto file = adopt(handle, QIODevice::WriteOnly, error);
+    auto file = adopt(handle, QIODevice::ReadWrite, error);
     if (!file)
         removeFile(name);
     return file;

@@ -1,6 +1,7 @@
 #include "VerifyCommand.h"
 
 #include "Ed25519.h"
+#include "FormKeys.h"
 #include "Manifest.h"
 #include "ManifestCheck.h"
 #include "Release.h"
@@ -19,6 +20,46 @@ namespace {
 // Manifests larger than this are not ones the tool wrote.
 constexpr qint64 MaxManifestSize = 256LL << 20;
 
+// The failures of one file of the site, named `label`, against a size and hash.
+QStringList checkFile(const QString& path, const QString& label, std::optional<qint64> size,
+                      const std::optional<QByteArray>& hash)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {label + u": missing on the site"_s};
+    if (size && info.size() != *size)
+        return {label +
+                u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size)};
+    QString error;
+    const auto actual = hashFile(path, &error);
+    if (!actual)
+        return {label + u": "_s + error};
+    if (hash && *actual != *hash)
+        return {label + u": the bytes on the site do not have the manifest's hash"_s};
+    return {};
+}
+
+// The failures of entry n's smaller forms. A patch's base must be a version
+// the site keeps, when it keeps any (a copied site may hold the forms alone).
+QStringList checkForms(const QString& siteDir, const ManifestEntry& entry, const QString& label)
+{
+    const QDir site(siteDir);
+    const QDir bases(site.filePath(QString::fromLatin1(verify::PackedFolder) + u"/bases"_s));
+    QStringList failures;
+    for (const verify::PackedForm& form : entry.Forms) {
+        const QString path = verify::packedFormPath(form);
+        failures +=
+            checkFile(site.filePath(path), label + u": form "_s + path, form.size, form.sha256);
+        const QString base = QString::fromLatin1(verify::formatHash(form.base));
+        if (form.kind == verify::PackedForm::Kind::Patch && bases.exists() &&
+            !QFileInfo(bases.filePath(base)).isFile())
+            failures.append(
+                u"%1: the patch %2 applies to a version the site no longer keeps (%3)"_s.arg(
+                    label, path, base));
+    }
+    return failures;
+}
+
 // The failures of entry n, each naming the file.
 QStringList checkEntry(const QString& siteDir, const ManifestEntry& entry, int n)
 {
@@ -34,20 +75,8 @@ QStringList checkEntry(const QString& siteDir, const ManifestEntry& entry, int n
     if (!entry.FileHash)
         failures.append(label +
                         (entry.HashMalformed ? u": FileHash is malformed"_s : u": no FileHash"_s));
-    const QString path = QDir(siteDir).filePath(name.trimmed());
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return failures << label + u": missing on the site"_s;
-    if (size && info.size() != *size)
-        failures.append(
-            label + u": %1 bytes on the site, the manifest says %2"_s.arg(info.size()).arg(*size));
-    QString error;
-    const auto actual = hashFile(path, &error);
-    if (!actual)
-        failures.append(label + u": "_s + error);
-    else if (entry.FileHash && *actual != *entry.FileHash)
-        failures.append(label + u": the bytes on the site do not have the manifest's FileHash"_s);
-    return failures;
+    failures += checkFile(QDir(siteDir).filePath(name.trimmed()), label, size, entry.FileHash);
+    return failures + checkForms(siteDir, entry, label);
 }
 
 QStringList checkVersionKeys(const Manifest& manifest, const QDateTime& now, bool signedSite)
@@ -128,7 +157,10 @@ int runVerify(const VerifyOptions& o, QTextStream& out, QTextStream& err)
         printFailures(err, failures);
         return 1;
     }
-    out << u"all "_s << count.value_or(0) << u" files match their size and hash"_s << Qt::endl;
+    out << u"all "_s << count.value_or(0)
+        << u" files and their smaller forms match their size "
+           u"and hash"_s
+        << Qt::endl;
     return 0;
 }
 

@@ -21,6 +21,9 @@ public:
     virtual void fileStarted(int /*index*/, qint64 /*offset*/) {}
     // The file now holds `position` bytes.
     virtual void fileProgressed(int /*index*/, qint64 /*position*/) {}
+    // The file is fetched in another form: `now` bytes from here on instead
+    // of the `was` planned. What its earlier attempt received stays counted.
+    virtual void fileReplanned(int /*index*/, qint64 /*was*/, qint64 /*now*/) {}
     // The file's last attempt ended; it arrived when `ok`.
     virtual void fileDone(int /*index*/, bool /*ok*/) {}
     // Every file arrived; the set is being synced and renamed into place.

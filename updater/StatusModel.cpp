@@ -57,6 +57,12 @@ void StatusModel::fileProgressed(int index, qint64 position)
     scheduleFrame();
 }
 
+void StatusModel::fileReplanned(int index, qint64 was, qint64 now)
+{
+    m_progress.fileReplanned(index, was, now);
+    scheduleFrame();
+}
+
 void StatusModel::fileDone(int index, bool ok)
 {
     m_progress.fileDone(index, ok);

@@ -47,6 +47,7 @@ public:
     void filesPlanned(int files, std::optional<qint64> totalBytes) override;
     void fileStarted(int index, qint64 offset) override;
     void fileProgressed(int index, qint64 position) override;
+    void fileReplanned(int index, qint64 was, qint64 now) override;
     void fileDone(int index, bool ok) override;
     void installStarted() override;
     void updateFinished(bool complete) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using std::chrono::milliseconds;
@@ -21,6 +22,7 @@ void UpdateProgress::filesPlanned(int files, std::optional<qint64> totalBytes)
 {
     m_files = std::max(files, 0);
     m_total = totalBytes;
+    m_shown = 0;
 }
 
 void UpdateProgress::fileStarted(int index, qint64 offset)
@@ -33,6 +35,7 @@ void UpdateProgress::fileStarted(int index, qint64 offset)
         m_start = m_lastSample = m_clock();
     }
     // A retry takes back what its earlier attempt counted beyond `offset`.
+    m_shown = std::max(m_shown, fullness());
     qint64& position = m_positions[index];
     m_received += std::max<qint64>(offset, 0) - position;
     position = std::max<qint64>(offset, 0);
@@ -42,12 +45,24 @@ void UpdateProgress::fileProgressed(int index, qint64 position)
 {
     if (m_phase != Phase::Fetching)
         return;
+    m_shown = std::max(m_shown, fullness());
     qint64& at = m_positions[index];
     const qint64 delta = position - at;
     m_received += delta;
     if (delta > 0)
         m_sinceSample += delta;
     at = position;
+}
+
+void UpdateProgress::fileReplanned(int index, qint64 was, qint64 now)
+{
+    // The earlier attempt's bytes were received and stay so; the next
+    // attempt counts from 0 on top of them.
+    m_shown = std::max(m_shown, fullness());
+    const auto at = m_positions.find(index);
+    const qint64 spent = at == m_positions.end() ? 0 : std::exchange(at->second, 0);
+    if (m_total)
+        *m_total += spent + now - was;
 }
 
 void UpdateProgress::fileDone(int index, bool)
@@ -114,6 +129,11 @@ int UpdateProgress::permille() const
 {
     if (m_phase == Phase::Done)
         return 1000;
+    return std::max(m_shown, fullness());
+}
+
+int UpdateProgress::fullness() const
+{
     if (m_total && *m_total > 0)
         return int(std::clamp<qint64>(m_received * 1000 / *m_total, 0, 1000));
     if (m_files > 0)

@@ -46,6 +46,7 @@ public:
     void filesPlanned(int files, std::optional<qint64> totalBytes);
     void fileStarted(int index, qint64 offset);
     void fileProgressed(int index, qint64 position);
+    void fileReplanned(int index, qint64 was, qint64 now);
     void fileDone(int index, bool ok);
     void installStarted();
     void updateFinished(bool complete);
@@ -63,13 +64,15 @@ public:
     int files() const { return m_files; }
     int filesDone() const { return m_filesDone; }
     // How full the bar is, 0 to 1000: by bytes when the total is known,
-    // otherwise by files.
+    // otherwise by files. Never less than it was: a retry or another form
+    // holds the bar until its bytes catch up.
     int permille() const;
     std::optional<double> bytesPerSecond() const { return m_speed; }
     std::optional<std::chrono::seconds> timeLeft() const;
 
 private:
     void resetEstimates();
+    int fullness() const; // as the counts stand
 
     Clock m_clock;
     Phase m_phase = Phase::Idle;
@@ -84,6 +87,7 @@ private:
     std::chrono::milliseconds m_lastSample{0};
     std::optional<double> m_speed;
     std::optional<double> m_left; // seconds
+    int m_shown = 0;              // the fullest the bar has been before the last change
 };
 
 // The line beside the bar, in two parts: what arrived ("12.3 MiB of

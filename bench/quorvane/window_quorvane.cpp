@@ -9,6 +9,8 @@
 //                painted and flushed to the screen
 //   final_text=  that status
 //   peak_rss_kib= the process's own peak resident set (VmHWM) at that moment
+//   peak_anon_kib= the peak of its anonymous resident memory (RssAnon, so
+//                mapped file pages aside), sampled every 5 ms from launch
 //   max_stall_ms= the GUI thread's longest stall from the window's first
 //                expose to then: the most a 10 ms timer came late
 // then ends the program, at once or after --hold-ms milliseconds idle (the
@@ -44,9 +46,14 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -64,6 +71,49 @@ long long peakRssKib()
     }
     return -1;
 }
+
+// The peak of RssAnon, sampled on a thread of its own so that a busy GUI
+// thread cannot hide a peak.
+class AnonPeak
+{
+public:
+    AnonPeak()
+        : m_thread([this] {
+              while (!m_stop.load()) {
+                  sample();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              }
+          })
+    {}
+    ~AnonPeak()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    long long peakKib()
+    {
+        sample();
+        return m_peak.load();
+    }
+
+private:
+    void sample()
+    {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("RssAnon:", 0) == 0) {
+                const long long kib = std::atoll(line.c_str() + 8);
+                for (long long seen = m_peak.load(); kib > seen;)
+                    m_peak.compare_exchange_weak(seen, kib);
+                return;
+            }
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<long long> m_peak{0};
+    std::thread m_thread;
+};
 
 bool isFinal(const QString& text)
 {
@@ -119,8 +169,8 @@ private:
 class FinalWatcher : public QObject
 {
 public:
-    FinalWatcher(frmUpdate& window, int holdMs)
-        : QObject(&window), m_stall(new StallProbe(window)), m_holdMs(holdMs)
+    FinalWatcher(frmUpdate& window, int holdMs, AnonPeak& anon)
+        : QObject(&window), m_stall(new StallProbe(window)), m_anon(anon), m_holdMs(holdMs)
     {
         m_label = window.findChild<QLabel*>(u"L2"_s);
         if (m_label)
@@ -146,9 +196,10 @@ protected:
 private:
     void report()
     {
-        std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\nmax_stall_ms=%.1f\n",
+        std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\nmax_stall_ms=%.1f\n"
+                    "peak_anon_kib=%lld\n",
                     StartupProbe::nowNs(), m_final.toUtf8().constData(), peakRssKib(),
-                    m_stall->maxStallMs());
+                    m_stall->maxStallMs(), m_anon.peakKib());
         std::fflush(stdout);
         const int code =
             m_final.startsWith("Updated"_L1) || m_final.startsWith("You Have"_L1) ? 0 : 3;
@@ -158,6 +209,7 @@ private:
 
     QLabel* m_label = nullptr;
     StallProbe* m_stall; // a child of the window
+    AnonPeak& m_anon;
     QString m_final;
     int m_holdMs;
     bool m_done = false;
@@ -167,6 +219,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    AnonPeak anon;
     int holdMs = 0;
     bool exitAtInstall = false;
     bool withoutStrip = false;
@@ -201,14 +254,14 @@ int main(int argc, char* argv[])
     args.push_back(nullptr);
     return runQuorvane(
         count, args.data(),
-        [=](frmUpdate& window, UpdateSession& run) {
+        [=, &anon](frmUpdate& window, UpdateSession& run) {
             new StartupProbe(window, StartupProbe::Then::Continue);
             if (withoutStrip) {
                 if (auto* strip = window.findChild<QWidget*>(u"UpdateProgress"_s))
                     strip->setUpdatesEnabled(false);
             }
             if (!exitAtInstall) {
-                new FinalWatcher(window, holdMs);
+                new FinalWatcher(window, holdMs, anon);
                 return;
             }
             // Where the time to the program's end goes: the event loop's end, the

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "DecodingSink.h"
 #include "FormKeys.h"
+#include "MemoryOutput.h"
 #include "ScratchFolder.h"
 #include "SiteManifest.h"
 #include "TestBytes.h"
@@ -28,19 +29,6 @@ QByteArray text(int lines, int variant)
                  QByteArray::number((i * 7 + variant) % 23) + " guards the gate\n";
     return bytes;
 }
-
-class MemorySink final : public transfer::BodySink
-{
-public:
-    bool open(const transfer::Head&) override { return true; }
-    bool write(const char* data, qint64 size) override
-    {
-        bytes.append(data, size);
-        return true;
-    }
-    QString errorString() const override { return {}; }
-    QByteArray bytes;
-};
 
 struct Bench
 {
@@ -74,7 +62,7 @@ struct Bench
         for (const PackedForm& form : entry(name).Forms) {
             const QByteArray body = site.read(verify::packedFormPath(form));
             const QByteArray base = bases.value(form.base);
-            MemorySink out;
+            testsupport::MemoryOutput out;
             delta::DecodingSink sink(out, base, {file.size(), sha(file)});
             if (body.size() != form.size || sha(body) != form.sha256 || !sink.open({}) ||
                 !sink.write(body.constData(), body.size()) || sink.finish() || out.bytes != file)

@@ -9,6 +9,7 @@
 #include "ProfileSyntax.h"
 #include "ScratchFolder.h"
 #include "SecretKeyFile.h"
+#include "TestBytes.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -305,13 +306,16 @@ void TestPublisher::verifyCatches_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message"); // empty: verify passes
     QTest::newRow("good site") << u"none"_s << QString();
-    QTest::newRow("tampered file") << u"tamper"_s << u"do not have the manifest's FileHash"_s;
+    QTest::newRow("tampered file") << u"tamper"_s << u"do not have the manifest's hash"_s;
     QTest::newRow("file cut short") << u"truncate"_s << u"bytes on the site"_s;
     QTest::newRow("file missing") << u"remove"_s << u"missing on the site"_s;
     QTest::newRow("manifest edited") << u"manifest"_s << u"signature:"_s;
     QTest::newRow("signature of another key") << u"otherkey"_s << u"signature:"_s;
     QTest::newRow("signature file garbage") << u"garbage"_s << u"signature file"_s;
     QTest::newRow("file that is a link") << u"link"_s << u"maps.dat: is a link"_s;
+    QTest::newRow("compressed copy tampered") << u"form"_s << u": form packed/"_s;
+    QTest::newRow("compressed copy missing") << u"noform"_s << u"missing on the site"_s;
+    QTest::newRow("patch base no longer kept") << u"base"_s << u"no longer keeps"_s;
 }
 
 void TestPublisher::verifyCatches()
@@ -319,6 +323,9 @@ void TestPublisher::verifyCatches()
     QFETCH(QString, fault);
     QFETCH(QString, message);
     Workbench w;
+    const QByteArray noise = testsupport::noise(20'000, 1);
+    if (fault == u"base"_s) // a patch beats a compressed copy only for bytes that do not compress
+        w.release.write(u"data/maps.dat"_s, noise);
     QCOMPARE(w.build(u"1.0"_s).status, 0);
     const QByteArray manifest = w.site.read(u"info.ini"_s);
     if (fault == u"tamper"_s)
@@ -335,7 +342,22 @@ void TestPublisher::verifyCatches()
                          verify::sign(manifest, verify::generateKeyPair().value().secretKey)));
     else if (fault == u"garbage"_s)
         w.site.write(u"info.ini.sig"_s, "not a signature\n");
-    else if (fault == u"link"_s) { // the same bytes, kept elsewhere
+    const QStringList forms = QDir(w.site.file(u"packed"_s)).entryList({u"*.zst"_s}, QDir::Files);
+    if (fault == u"form"_s || fault == u"noform"_s) {
+        QVERIFY(!forms.isEmpty());
+        const QString form = u"packed/"_s + forms.first();
+        if (fault == u"noform"_s)
+            QFile::remove(w.site.file(form));
+        else
+            w.site.write(form, QByteArray(w.site.read(form).size(), 'x'));
+    } else if (fault == u"base"_s) {
+        w.release.write(u"data/maps.dat"_s, QByteArray(noise).replace(100, 10, "0123456789"));
+        QCOMPARE(w.build(u"1.1"_s, {u"--deltas"_s, u"1"_s}).status, 0);
+        QVERIFY(w.site.read(u"info.ini"_s).contains("=patch:"));
+        QDir bases(w.site.file(u"packed/bases"_s));
+        for (const QString& name : bases.entryList(QDir::Files))
+            QVERIFY(bases.remove(name));
+    } else if (fault == u"link"_s) { // the same bytes, kept elsewhere
         w.keys.write(u"maps.dat"_s, w.site.read(u"maps.dat"_s));
         QFile::remove(w.site.file(u"maps.dat"_s));
         QVERIFY(QFile::link(w.keys.file(u"maps.dat"_s), w.site.file(u"maps.dat"_s)));

@@ -32,7 +32,7 @@ public:
 
     // The whole update's progress, kept apart from log(): "plan=<files>/<bytes
     // or ?>", "start=<index>@<offset>", "at=<index>:<position>",
-    // "done=<index>:ok|failed", "install", "end=ok|failed".
+    // "replan=<index>:<was>><now>", "done=<index>:ok|failed", "install", "end=ok|failed".
     void filesPlanned(int files, std::optional<qint64> totalBytes) override
     {
         progress.append(QStringLiteral("plan=%1/%2")
@@ -46,6 +46,10 @@ public:
     void fileProgressed(int index, qint64 position) override
     {
         progress.append(QStringLiteral("at=%1:%2").arg(index).arg(position));
+    }
+    void fileReplanned(int index, qint64 was, qint64 now) override
+    {
+        progress.append(QStringLiteral("replan=%1:%2>%3").arg(index).arg(was).arg(now));
     }
     void fileDone(int index, bool ok) override
     {

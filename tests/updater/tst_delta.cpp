@@ -5,6 +5,7 @@
 #include "DecodingSink.h"
 #include "FormChoice.h"
 #include "FormKeys.h"
+#include "MemoryOutput.h"
 #include "TestBytes.h"
 #include "ZstdForms.h"
 
@@ -13,8 +14,11 @@
 
 #include <limits>
 
+#include <zstd.h>
+
 using namespace Qt::StringLiterals;
 using delta::DecodingSink;
+using testsupport::MemoryOutput;
 using testsupport::noise;
 using verify::PackedForm;
 
@@ -27,26 +31,6 @@ QByteArray sha(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
-// Holds what it is given; refuses writes past `capacity`.
-class MemorySink final : public transfer::BodySink
-{
-public:
-    bool open(const transfer::Head& head) override
-    {
-        opened = head.resumedAt < 0;
-        bytes.clear();
-        return opened;
-    }
-    bool write(const char* data, qint64 size) override
-    {
-        bytes.append(data, size);
-        return true;
-    }
-    QString errorString() const override { return {}; }
-    QByteArray bytes;
-    bool opened = false;
-};
-
 // Feeds `body` in pieces of `piece` bytes; the first refusal or the verdict.
 std::optional<QString> decode(DecodingSink& sink, const QByteArray& body, qsizetype piece)
 {
@@ -57,6 +41,23 @@ std::optional<QString> decode(DecodingSink& sink, const QByteArray& body, qsizet
             return sink.errorString();
     }
     return sink.finish();
+}
+
+// A frame that does not tell its size, made with a window of 2^`windowLog`.
+QByteArray unsizedFrame(const QByteArray& bytes, int windowLog)
+{
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog);
+    QByteArray frame(qsizetype(ZSTD_compressBound(size_t(bytes.size()))), '\0');
+    ZSTD_outBuffer out{frame.data(), size_t(frame.size()), 0};
+    ZSTD_inBuffer in{bytes.constData(), size_t(bytes.size()), 0};
+    ZSTD_compressStream2(cctx, &out, &in, ZSTD_e_continue); // the size stays unknown
+    ZSTD_inBuffer none{nullptr, 0, 0};
+    for (size_t left = 1; left > 0 && !ZSTD_isError(left);)
+        left = ZSTD_compressStream2(cctx, &out, &none, ZSTD_e_end);
+    ZSTD_freeCCtx(cctx);
+    frame.truncate(qsizetype(out.pos));
+    return frame;
 }
 
 const QByteArray Base = noise(200'000, 7) + QByteArray(100'000, 'z');
@@ -83,6 +84,7 @@ private slots:
     void decoding_data();
     void decoding();
     void patchIsSmall();
+    void decoderKeepsNoWindow();
 };
 
 void DeltaTest::formKeys_data()
@@ -194,8 +196,7 @@ void DeltaTest::decoding_data()
     QTest::newRow("less than FileSize") << copy << false << size + 10 << hash << u"not"_s;
     QTest::newRow("wrong result") << copy << false << size << sha("x") << u"SHA-256"_s;
     QTest::newRow("window past the sizes")
-        << *publisher::compressBelow(QByteArray(Target + Target + Target), NoLimit) << false << size
-        << hash << u"larger window"_s;
+        << unsizedFrame(Target, 24) << false << size << hash << u"larger window"_s;
     QTest::newRow("not zstd at all")
         << QByteArray("plain text, not a frame") << false << size << hash << u"decode"_s;
 }
@@ -210,7 +211,7 @@ void DeltaTest::decoding()
     for (const qsizetype piece : {qsizetype(1) << 30, qsizetype(1000), qsizetype(1)}) {
         if (piece == 1 && body.size() > 20'000)
             continue; // byte by byte is for the small bodies
-        MemorySink out;
+        MemoryOutput out;
         DecodingSink sink(out, patch ? QByteArrayView(Base) : QByteArrayView(), {size, hash});
         const std::optional<QString> verdict = decode(sink, body, piece);
         QVERIFY(out.opened);
@@ -233,6 +234,20 @@ void DeltaTest::patchIsSmall()
     QVERIFY2(patch->size() < 2000, qPrintable(QString::number(patch->size())));
     QVERIFY(!publisher::patchBelow(Base, Target, patch->size()));
     QVERIFY(!publisher::compressBelow(noise(50'000, 3), 50'000));
+}
+
+// The file itself is the decoder's window: its own memory stays far below
+// the 8 MiB a window buffer of its own would take.
+void DeltaTest::decoderKeepsNoWindow()
+{
+    const QByteArray file = noise(64 * 1024, 5).repeated(128);
+    const QByteArray copy = *publisher::compressBelow(file, NoLimit);
+    MemoryOutput out;
+    DecodingSink sink(out, {}, {file.size(), sha(file)});
+    const std::optional<QString> verdict = decode(sink, copy, 1 << 16);
+    QVERIFY2(!verdict, qPrintable(verdict.value_or(QString())));
+    QCOMPARE(out.bytes, file);
+    QVERIFY2(sink.decoderBytes() < 1024 * 1024, qPrintable(QString::number(sink.decoderBytes())));
 }
 
 QTEST_GUILESS_MAIN(DeltaTest)

@@ -3,11 +3,16 @@
 // run with its reason in the log, and damaged installs are mended.
 
 #include "FormKeys.h"
+#include "GameDir.h"
+#include "ReferenceCopy.h"
 #include "UpdaterTestKit.h"
 #include "ZstdForms.h"
 
+#include "UpdateProgress.h"
+
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <limits>
@@ -87,6 +92,7 @@ private slots:
     void installsAreMended();
     void verifyMendsSameSizeDamage();
     void linksStayOutOfBounds();
+    void referenceOutlivesTruncation();
 };
 
 void SmallerTest::fallbackTable_data()
@@ -103,7 +109,7 @@ void SmallerTest::fallbackTable_data()
     QTest::newRow("patch with wrong result")
         << u"patch-wrong"_s << u"copy"_s << u"does not have the expected SHA-256"_s;
     QTest::newRow("copy expands beyond FileSize")
-        << u"patch-404 copy-expands"_s << u"plain"_s << u"larger window than"_s;
+        << u"patch-404 copy-expands"_s << u"plain"_s << u"decodes to more than 300000 bytes"_s;
     QTest::newRow("patch cut, copy 404")
         << u"patch-cut copy-404"_s << u"plain"_s << u"the compressed copy failed"_s;
 }
@@ -155,6 +161,23 @@ void SmallerTest::fallbackTable()
         QVERIFY2(!log.contains(u"instead"_s), qPrintable(log));
     else
         QVERIFY2(log.contains(reason), qPrintable(log));
+
+    // The whole update's bar counts the bytes each form brought: full as the last one ends.
+    UpdateProgress bar([] { return std::chrono::milliseconds(0); });
+    for (const QString& event : std::as_const(site.view.progress)) {
+        const QStringList p = event.split(QRegularExpression(u"[=@:>/]"_s));
+        const auto n = [&](int i) { return p.value(i).toLongLong(); };
+        if (p[0] == u"plan")
+            bar.filesPlanned(int(n(1)), n(2));
+        else if (p[0] == u"start")
+            bar.fileStarted(int(n(1)), n(2));
+        else if (p[0] == u"at")
+            bar.fileProgressed(int(n(1)), n(2));
+        else if (p[0] == u"replan")
+            bar.fileReplanned(int(n(1)), n(2), n(3));
+    }
+    QVERIFY(bar.totalBytes());
+    QCOMPARE(bar.received(), *bar.totalBytes());
 }
 
 void SmallerTest::installsAreMended_data()
@@ -236,6 +259,24 @@ void SmallerTest::linksStayOutOfBounds()
     QCOMPARE(site.requests(Name), 0);
     QCOMPARE(outside.read(Name), QByteArray("outside"));
     QVERIFY(QFileInfo(site.game.file(Name)).isSymLink());
+}
+
+// Another program cutting the player's file short while a patch applies to
+// it must not touch the bytes the patch reads (nor end the program).
+void SmallerTest::referenceOutlivesTruncation()
+{
+    testsupport::ScratchFolder folder;
+    QVERIFY(folder.write(Name, Old));
+    const std::optional<GameDir> dir = GameDir::openRoot(folder.path());
+    QVERIFY(dir);
+    const auto copy = delta::ReferenceCopy::make(*dir, Name);
+    QVERIFY(copy);
+    QFile original(folder.file(Name));
+    QVERIFY(original.open(QIODevice::ReadWrite) && original.resize(0));
+    QCOMPARE(copy->bytes(), QByteArrayView(Old)); // reads every page
+    QCOMPARE(copy->sha256(), sha(Old));
+    QCOMPARE(folder.snapshot().keys(), QStringList{Name}); // the copy has no name
+    QVERIFY(!delta::ReferenceCopy::make(*dir, Name));      // an empty file is no reference
 }
 
 QTEST_GUILESS_MAIN(SmallerTest)

@@ -98,7 +98,7 @@ void UpdateProgressTest::scriptedTransferWithStallAndBurst()
 
 void UpdateProgressTest::accounting_data()
 {
-    // Steps: "plan files total|?", "start i offset", "at i position",
+    // Steps: "plan files total|?", "start i offset", "at i position", "replan i was now",
     // "done i", "wait ms" (then a sample), "install", "end ok|failed".
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("visible");
@@ -109,10 +109,21 @@ void UpdateProgressTest::accounting_data()
 
     QTest::newRow("nothing started")
         << QStringList{u"plan 2 100"_s} << false << 0ll << 0 << -1 << QString();
-    QTest::newRow("a retry starts over")
+    QTest::newRow("a retry starts over, the bar holds")
         << QStringList{u"plan 1 1000"_s, u"start 0 0"_s, u"at 0 600"_s, u"start 0 0"_s,
                        u"at 0 250"_s}
-        << true << 250ll << 250 << -1 << QString();
+        << true << 250ll << 600 << -1 << QString();
+    QTest::newRow("a smaller form sets the total")
+        << QStringList{u"plan 2 2000"_s, u"start 0 0"_s, u"replan 0 1000 100"_s, u"at 0 100"_s}
+        << true << 100ll << 90 << -1 << QString(); // 100 of 1,100
+    QTest::newRow("a failed form's bytes stay counted")
+        << QStringList{u"plan 1 1000"_s,       u"start 0 0"_s, u"replan 0 1000 100"_s, u"at 0 60"_s,
+                       u"replan 0 100 1000"_s, u"start 0 0"_s, u"at 0 1000"_s}
+        << true << 1060ll << 1000 << -1 << QString();
+    QTest::newRow("after a failed form the bar holds")
+        << QStringList{u"plan 1 1000"_s,       u"start 0 0"_s, u"replan 0 1000 100"_s, u"at 0 60"_s,
+                       u"replan 0 100 1000"_s, u"start 0 0"_s, u"at 0 500"_s}
+        << true << 560ll << 600 << -1 << QString();
     QTest::newRow("a resumed file counts, but not as speed")
         << QStringList{u"plan 1 10000"_s, u"start 0 6000"_s, u"at 0 6000"_s,
                        u"wait 1000"_s,    u"at 0 7000"_s,    u"wait 1000"_s}
@@ -150,6 +161,8 @@ void UpdateProgressTest::accounting()
             m.progress.fileStarted(int(n(1)), n(2));
         else if (w[0] == u"at")
             m.progress.fileProgressed(int(n(1)), n(2));
+        else if (w[0] == u"replan")
+            m.progress.fileReplanned(int(n(1)), n(2), n(3));
         else if (w[0] == u"done")
             m.progress.fileDone(int(n(1)), true);
         else if (w[0] == u"install")

@@ -3,6 +3,7 @@
 #include "Sha256.h"
 #include "WindowLog.h"
 
+#define ZSTD_STATIC_LINKING_ONLY // ZSTD_d_stableOutBuffer: output straight into the file
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -23,10 +24,12 @@ private:
     DecodingSink& m_sink;
 };
 
-QString zstdReason(size_t code)
+QString zstdReason(size_t code, qint64 fileSize)
 {
     if (ZSTD_getErrorCode(code) == ZSTD_error_frameParameter_windowTooLarge)
         return u"the form needs a larger window than the file's sizes allow"_s;
+    if (ZSTD_getErrorCode(code) == ZSTD_error_dstSize_tooSmall)
+        return u"the form decodes to more than %1 bytes"_s.arg(fileSize);
     return u"the form does not decode ("_s + QString::fromLatin1(ZSTD_getErrorName(code)) + u')';
 }
 
@@ -38,7 +41,7 @@ struct DecodingSink::Decoder
     ~Decoder() { ZSTD_freeDCtx(ctx); }
 };
 
-DecodingSink::DecodingSink(transfer::BodySink& out, QByteArrayView reference, Expected file)
+DecodingSink::DecodingSink(FileOutput& out, QByteArrayView reference, Expected file)
     : m_out(out), m_reference(reference), m_file(std::move(file))
 {}
 
@@ -55,39 +58,42 @@ bool DecodingSink::open(const transfer::Head& head)
 {
     if (head.resumedAt >= 0)
         return fail(u"a form is never continued"_s);
+    if (m_file.size <= 0)
+        return fail(u"an empty file has no forms"_s);
     m_decoder = std::make_unique<Decoder>();
     m_hash = std::make_unique<verify::Sha256>();
     m_written = 0;
     m_frameEnded = false;
-    m_buffer.resize(qsizetype(ZSTD_DStreamOutSize()));
     ZSTD_DCtx* ctx = m_decoder->ctx;
+    if (!ctx)
+        return fail(u"the decoder cannot be set up"_s);
     const int windowLog = windowLogFor(m_reference.size(), m_file.size);
     size_t rc = ZSTD_DCtx_setParameter(ctx, ZSTD_d_windowLogMax, windowLog);
+    // The output buffer is the whole file and stays put: the decoder uses it
+    // as its window instead of a buffer of its own.
+    if (!ZSTD_isError(rc))
+        rc = ZSTD_DCtx_setParameter(ctx, ZSTD_d_stableOutBuffer, 1);
     if (!ZSTD_isError(rc) && !m_reference.isEmpty())
         rc = ZSTD_DCtx_refPrefix(ctx, m_reference.data(), size_t(m_reference.size()));
-    if (!ctx || ZSTD_isError(rc))
+    if (ZSTD_isError(rc))
         return fail(u"the decoder cannot be set up"_s);
-    transfer::Head whole = head;
-    whole.resumedAt = -1;
-    if (!m_out.open(whole))
+    m_target = m_out.openWhole(head, m_file.size);
+    if (!m_target)
         return fail(m_out.errorString());
     return true;
 }
 
 bool DecodingSink::step(ZSTD_inBuffer& in)
 {
-    ZSTD_outBuffer out{m_buffer.data(), size_t(m_buffer.size()), 0};
+    ZSTD_outBuffer out{m_target, size_t(m_file.size), size_t(m_written)};
     const size_t rc = ZSTD_decompressStream(m_decoder->ctx, &out, &in);
     if (ZSTD_isError(rc))
-        return fail(zstdReason(rc));
+        return fail(zstdReason(rc, m_file.size));
+    const qint64 fresh = qint64(out.pos) - m_written;
     m_frameEnded = rc == 0;
-    m_stalled = out.pos == 0 && rc != 0;
-    if (qint64(out.pos) > m_file.size - m_written)
-        return fail(u"the form decodes to more than %1 bytes"_s.arg(m_file.size));
-    m_written += qint64(out.pos);
-    m_hash->add(QByteArrayView(m_buffer.constData(), qsizetype(out.pos)));
-    if (out.pos > 0 && !m_out.write(m_buffer.constData(), qint64(out.pos)))
-        return fail(m_out.errorString());
+    m_stalled = fresh == 0 && rc != 0;
+    m_hash->add(QByteArrayView(m_target + m_written, qsizetype(fresh)));
+    m_written = qint64(out.pos);
     return true;
 }
 
@@ -131,6 +137,11 @@ std::optional<QString> DecodingSink::judge()
     if (m_hash->result() != m_file.sha256)
         return u"the decoded file does not have the expected SHA-256"_s;
     return std::nullopt;
+}
+
+qint64 DecodingSink::decoderBytes() const
+{
+    return m_decoder ? qint64(ZSTD_sizeof_DCtx(m_decoder->ctx)) : 0;
 }
 
 std::unique_ptr<transfer::BodyValidator> DecodingSink::resultCheck()

@@ -1,11 +1,14 @@
 #pragma once
 
 // Streams a compressed copy or a patch of a game file through the zstd
-// decoder into the sink that writes the file. The file a patch applies to is
-// read from memory the caller maps; the decoder's window is limited to what
-// the sizes allow, the output never passes the file's size, and the result
-// counts only when it is exactly the file the manifest describes.
+// decoder straight into the file's own mapped bytes. The file a patch applies
+// to is read from memory the caller maps; the decoder's window is limited to
+// what the sizes allow and lives in those two mappings (its own memory stays
+// a few hundred KiB for any file), the output never passes the file's size,
+// and the result counts only when it is exactly the file the manifest
+// describes. Nothing here assumes a thread: it runs where the transfer does.
 
+#include "FileOutput.h"
 #include "Transfer.h"
 
 #include <QByteArray>
@@ -34,25 +37,13 @@ public:
 
     // `reference`: the bytes a patch applies to, empty for a compressed copy;
     // they must stay valid while the sink lives. `out` receives the file.
-    DecodingSink(transfer::BodySink& out, QByteArrayView reference, Expected file);
+    DecodingSink(FileOutput& out, QByteArrayView reference, Expected file);
     ~DecodingSink() override;
 
     // Always a whole body: a form is never continued from a part.
     bool open(const transfer::Head& head) override;
     bool write(const char* data, qint64 size) override;
-    QString errorString() const override
-    {
-        return m_error.isEmpty() ? m_out.errorString() : m_error;
-    }
-    // The file's sink may write behind.
-    bool accepting(std::function<void()> ready) override
-    {
-        return m_out.accepting(std::move(ready));
-    }
-    void whenWritten(std::function<void(bool)> done) override
-    {
-        m_out.whenWritten(std::move(done));
-    }
+    QString errorString() const override { return m_error; }
 
     // The verdict once the body has ended: one whole frame that decoded to
     // exactly the expected file; otherwise the reason.
@@ -63,6 +54,8 @@ public:
     std::unique_ptr<transfer::BodyValidator> resultCheck();
 
     qint64 written() const { return m_written; }
+    // The decoder's own memory, its buffers included (not the mappings).
+    qint64 decoderBytes() const;
 
 private:
     struct Decoder;
@@ -71,12 +64,12 @@ private:
     bool step(ZSTD_inBuffer& in);
     std::optional<QString> judge();
 
-    transfer::BodySink& m_out;
+    FileOutput& m_out;
     QByteArrayView m_reference;
     Expected m_file;
     std::unique_ptr<Decoder> m_decoder;
     std::unique_ptr<verify::Sha256> m_hash;
-    QByteArray m_buffer;
+    char* m_target = nullptr; // the file's m_file.size bytes
     qint64 m_written = 0;
     bool m_frameEnded = false;
     bool m_stalled = false; // the last call gave nothing and the frame goes on

@@ -4,56 +4,36 @@
 #include "Sha256.h"
 #include "UpdateRules.h"
 
-#include <QFile>
-
-#include <limits>
-
 using namespace Qt::StringLiterals;
 
 namespace delta {
 
-namespace {
-constexpr qint64 AnySize = std::numeric_limits<qint64>::max();
-}
-
-FormAttempts::FormAttempts(const GameDir& root, const ManifestEntry& entry) : m_entry(entry)
+FormAttempts::FormAttempts(const GameDir& root, const ManifestEntry& entry,
+                           const std::function<bool()>& stop)
+    : m_entry(entry)
 {
     std::optional<QByteArray> localHash;
     if (offersPatch(entry)) {
-        readPlayersCopy(root, entry);
-        if (m_old) {
-            localHash = verify::Sha256::hash(m_reference);
-        }
+        copyPlayersFile(root, stop);
+        if (m_reference)
+            localHash = m_reference->sha256();
     }
     m_steps = chooseForms(entry, localHash);
     const bool patching = !m_steps.isEmpty() && m_steps.first() &&
                           m_steps.first()->kind == verify::PackedForm::Kind::Patch;
-    if (!patching) { // nothing to apply a patch to: let the file go
-        m_reference = {};
-        m_old.reset();
-    }
+    if (!patching) // nothing to apply a patch to: the copy goes
+        m_reference.reset();
 }
 
 FormAttempts::~FormAttempts() = default;
 
-void FormAttempts::readPlayersCopy(const GameDir& root, const ManifestEntry& entry)
+void FormAttempts::copyPlayersFile(const GameDir& root, const std::function<bool()>& stop)
 {
-    QStringList folders = updaterules::pathSegments(entry.FilePath);
-    folders.append(updaterules::pathSegments(entry.FileName));
+    QStringList folders = updaterules::pathSegments(m_entry.FilePath);
+    folders.append(updaterules::pathSegments(m_entry.FileName));
     const QString name = folders.takeLast();
-    const std::optional<GameDir> folder = root.openSub(folders, false);
-    if (!folder)
-        return;
-    std::unique_ptr<QFile> file = folder->openForReading(name, AnySize);
-    const qint64 size = file ? file->size() : 0;
-    // An empty file has nothing to patch from, and cannot be mapped.
-    if (size <= 0)
-        return;
-    const uchar* bytes = file->map(0, size);
-    if (!bytes)
-        return;
-    m_reference = QByteArrayView(reinterpret_cast<const char*>(bytes), size);
-    m_old = std::move(file);
+    if (const std::optional<GameDir> folder = root.openSub(folders, false))
+        m_reference = ReferenceCopy::make(*folder, name, stop);
 }
 
 QUrl FormAttempts::url(const QString& baseUrl, const QUrl& plainUrl) const
@@ -63,7 +43,8 @@ QUrl FormAttempts::url(const QString& baseUrl, const QUrl& plainUrl) const
     return QUrl(baseUrl + verify::packedFormPath(*current()), QUrl::TolerantMode);
 }
 
-transfer::BodySink& FormAttempts::sinkFor(transfer::BodySink& file, transfer::Validators& checks)
+transfer::BodySink& FormAttempts::sinkFor(transfer::BodySink& file, FileOutput& whole,
+                                          transfer::Validators& checks)
 {
     m_decoder.reset();
     if (onPlain())
@@ -71,7 +52,7 @@ transfer::BodySink& FormAttempts::sinkFor(transfer::BodySink& file, transfer::Va
     const verify::PackedForm& form = *current();
     const bool patch = form.kind == verify::PackedForm::Kind::Patch;
     m_decoder = std::make_unique<DecodingSink>(
-        file, patch ? m_reference : QByteArrayView(),
+        whole, patch && m_reference ? m_reference->bytes() : QByteArrayView(),
         DecodingSink::Expected{*m_entry.FileSize, *m_entry.FileHash});
     checks.clear();
     checks.push_back(std::make_unique<transfer::ExpectedFile>(form.size, form.sha256));
@@ -85,10 +66,8 @@ QString FormAttempts::fallBack(const QString& reason)
     if (m_at + 1 < m_steps.size())
         ++m_at;
     m_decoder.reset();
-    if (onPlain() || current()->kind != verify::PackedForm::Kind::Patch) {
-        m_reference = {};
-        m_old.reset();
-    }
+    if (onPlain() || current()->kind != verify::PackedForm::Kind::Patch)
+        m_reference.reset();
     return u"file %1: the %2 failed (%3); fetching the %4 instead"_s.arg(
         m_entry.FileName, failed, reason, describe(current()));
 }

@@ -1,5 +1,7 @@
 #include "PartSink.h"
 
+#include "FileSync.h"
+
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -60,6 +62,23 @@ bool PartSink::open(const transfer::Head& head)
     m_validator = head.validator;
     m_part = m_staged.createPart(m_folders, m_fileName, &m_created, &m_error);
     return m_part.file != nullptr;
+}
+
+char* PartSink::openWhole(const transfer::Head& head, qint64 size)
+{
+    transfer::Head fresh = head;
+    fresh.resumedAt = -1;
+    if (!open(fresh))
+        return nullptr;
+    if (const Result reserved = filesync::reserve(*m_part.file, size); !reserved) {
+        m_error = reserved.reason;
+        return nullptr;
+    }
+    // Asking the size also refreshes what Qt knows of it before the mapping.
+    uchar* bytes = m_part.file->size() == size ? m_part.file->map(0, size) : nullptr;
+    if (!bytes)
+        m_error = m_part.file->errorString();
+    return reinterpret_cast<char*>(bytes);
 }
 
 bool PartSink::replay(const std::function<bool(const char*, qint64)>& feed)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BodyWriter.h"
+#include "FileOutput.h"
 #include "ResumablePart.h"
 #include "StagedFiles.h"
 #include "Transfer.h"
@@ -14,7 +15,8 @@
 // folders it needs; hands the finished part to the staged set, or removes it
 // and the folders it made when the transfer fails. Given a writer, the bytes
 // past the first WriteBehindFrom are written behind, on the writer's thread.
-class PartSink final : public transfer::BodySink
+// A decoded form is written through a mapping of the part instead (openWhole).
+class PartSink final : public transfer::BodySink, public delta::FileOutput
 {
 public:
     PartSink(StagedFiles& staged, const GameDir& root, QStringList folders, QString fileName,
@@ -29,6 +31,8 @@ public:
     bool accepting(std::function<void()> ready) override;
     void whenWritten(std::function<void(bool)> done) override;
     QString errorString() const override;
+    // A new part of exactly `size` bytes, its disk space taken, mapped.
+    char* openWhole(const transfer::Head& head, qint64 size) override;
 
     // The body is complete: the part joins the staged set.
     bool commit();

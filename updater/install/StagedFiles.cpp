@@ -11,7 +11,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr QStringView PartPrefix = u".qvpart-";
 constexpr int SuffixLength = 8;
 constexpr QStringView OldPartMarker = u".part-";
 

@@ -39,6 +39,8 @@ public:
     // digits, whatever the target's name), and for those of earlier versions
     // (".<name>.part-" and six).
     static bool isPartName(QStringView name);
+    // A fresh name of that kind.
+    static QString newPartName() { return PartPrefix + randomSuffix(); }
 
     // A part file and the file it will replace.
     struct Part
@@ -110,6 +112,7 @@ private:
     };
 
     static QString randomSuffix();
+    static constexpr QStringView PartPrefix = u".qvpart-";
     std::shared_ptr<GameDir> folderFor(const QStringList& segments, QStringList* created,
                                        QString* error);
     void sweep(const GameDir& folder) const;

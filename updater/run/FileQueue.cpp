@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
@@ -188,6 +189,11 @@ void FileQueue::fillSlots()
 void FileQueue::startAttempt(std::size_t index)
 {
     Job& job = m_jobs[index];
+    if (job.action == Job::Action::Download && !job.forms && !job.formsPlanned && !job.resume &&
+        !job.remote.Forms.isEmpty()) {
+        planForms(index);
+        return;
+    }
     ++job.attempts;
     job.clock.start();
     job.progress.reset();
@@ -219,14 +225,14 @@ void FileQueue::startAttempt(std::size_t index)
         }
         job.resume.reset();
     }
-    if (!job.forms && rangeFrom < 0 && !job.remote.Forms.isEmpty())
-        job.forms = std::make_unique<delta::FormAttempts>(*m_setup.root, job.remote);
     transfer::Validators checks;
     if (job.remote.FileSize || job.remote.FileHash)
         checks.push_back(
             std::make_unique<transfer::ExpectedFile>(job.remote.FileSize, job.remote.FileHash));
-    transfer::BodySink& sink = job.forms ? job.forms->sinkFor(*job.sink, checks) : *job.sink;
+    transfer::BodySink& sink =
+        job.forms ? job.forms->sinkFor(*job.sink, *job.sink, checks) : *job.sink;
     const QUrl url = job.forms ? job.forms->url(m_setup.baseUrl, job.url) : job.url;
+    replan(index);
     job.transfer = m_inet.start(url, sink, std::move(checks), rangeFrom, ifRange);
     connect(job.transfer.get(), &transfer::Transfer::headAccepted, this, [this, index] {
         Job& started = m_jobs[index];
@@ -240,6 +246,42 @@ void FileQueue::startAttempt(std::size_t index)
             recordResume(started);
     });
     watch(index);
+}
+
+// The whole update's bytes count the form this attempt fetches.
+void FileQueue::replan(std::size_t index)
+{
+    Job& job = m_jobs[index];
+    if (!job.remote.FileSize)
+        return;
+    const qint64 was = job.plannedBytes < 0 ? *job.remote.FileSize : job.plannedBytes;
+    const qint64 now =
+        job.forms && !job.forms->onPlain() ? job.forms->current()->size : *job.remote.FileSize;
+    if (now != was)
+        m_view.fileReplanned(int(index), was, now);
+    job.plannedBytes = now;
+}
+
+void FileQueue::planForms(std::size_t index)
+{
+    Job& job = m_jobs[index];
+    job.formsPlanned = true;
+    auto made = std::make_shared<std::unique_ptr<delta::FormAttempts>>();
+    auto work = [made, root = m_setup.root, entry = job.remote, stop = m_setup.stop] {
+        *made = std::make_unique<delta::FormAttempts>(*root, entry, stop);
+    };
+    auto then = [this, guard = QPointer<FileQueue>(this), made, index] {
+        if (!guard || m_cancelled)
+            return;
+        m_jobs[index].forms = std::move(*made);
+        startAttempt(index);
+    };
+    if (!m_setup.offThread || !delta::offersPatch(job.remote)) { // nothing to read
+        work();
+        then();
+        return;
+    }
+    m_setup.offThread(std::move(work), std::move(then));
 }
 
 void FileQueue::watch(std::size_t index)

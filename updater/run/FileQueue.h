@@ -52,6 +52,11 @@ public:
         QSet<qsizetype> mend = {};
         // Writes large bodies off this thread; without one they are written here.
         BodyWriter* writer = nullptr;
+        // Runs `work` off the GUI thread, then `then` back on it (unless the
+        // run ended meanwhile); `stop` tells `work` to give up. Without it,
+        // such work runs in place.
+        std::function<void(std::function<void()> work, std::function<void()> then)> offThread = {};
+        std::function<bool()> stop = {};
     };
 
     FileQueue(Inet& inet, UpdateView& view, Setup setup, QObject* parent = nullptr);
@@ -99,6 +104,9 @@ private:
     void planProgress();
     void fillSlots();
     void startAttempt(std::size_t index);
+    // Plans the smaller forms of a download (reading the player's file), then starts it.
+    void planForms(std::size_t index);
+    void replan(std::size_t index);
     void watch(std::size_t index);
     void finishOne(Job& job, const transfer::Transfer& done);
     void onProgress(std::size_t index, qint64 received, qint64 declared);

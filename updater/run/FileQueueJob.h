@@ -39,6 +39,8 @@ struct FileQueue::Job
     QByteArray validator;                       // the server's, from the current attempt
     QElapsedTimer clock;                        // of the current attempt
     std::unique_ptr<delta::FormAttempts> forms; // smaller forms to try before the plain file
+    bool formsPlanned = false;                  // asked for once; none when none applies
+    qint64 plannedBytes = -1;                   // what the progress counts for it; -1: FileSize
     bool mending = false;                       // fetched again though its version is current
     std::unique_ptr<PartSink> sink;
     transfer::BodySink* single = nullptr; // a Single's sink

@@ -55,6 +55,11 @@ void UpdateSession::checkFileVersions()
     if (m_state.EntryCount <= 0)
         return install(true);
     LoadManifests();
+    findRepairs([this] { checkFreeSpace(); });
+}
+
+void UpdateSession::checkFreeSpace()
+{
     if (!hasRoomForFiles())
         return endWithoutInstalling(u"Not Enough Disk Space!"_s);
     m_view.setStatus(QString());

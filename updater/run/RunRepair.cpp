@@ -33,8 +33,9 @@ const char* why(delta::Installed state)
     }
 }
 
-// The files --verify hashes, and what it found; shared with the disk thread.
-struct Hashing
+// The files checked on the disk thread, and what was found; `hashed` counts
+// the bytes --verify read.
+struct FileChecks
 {
     QList<qsizetype> todo; // positions in the manifests
     QVector<ManifestEntry> entries;
@@ -67,36 +68,40 @@ void UpdateSession::markRepair(qsizetype n, delta::Installed state)
         u"file %1: %2, fetched again"_s.arg(remote.FileName, QString::fromLatin1(why(state))));
 }
 
-void UpdateSession::findRepairs()
+void UpdateSession::findRepairs(std::function<void()> then)
 {
     m_state.Mending.clear();
-    if (!root())
-        return;
+    auto checking = std::make_shared<FileChecks>();
     for (qsizetype n = 0; n < m_state.RemoteEntries.size(); ++n) {
         // Without a size the installed manifest promises nothing to check against.
-        if (!repairCandidate(n) || !m_state.LocalEntries.at(n).FileSize)
-            continue;
-        const delta::Installed state = delta::checkInstalled(*root(), m_state.LocalEntries.at(n));
-        if (delta::needsFetch(state))
-            markRepair(n, state);
+        if (repairCandidate(n) && m_state.LocalEntries.at(n).FileSize) {
+            checking->todo.append(n);
+            checking->entries.append(m_state.LocalEntries.at(n));
+        }
     }
-}
-
-bool UpdateSession::needsRepair()
-{
-    if (m_verify)
-        return true;
-    if (m_state.EntryCount <= 0)
-        return false;
-    LoadManifests();
-    return !m_state.Mending.isEmpty();
+    const GameDir* folder = root();
+    if (checking->todo.isEmpty() || !folder)
+        return then();
+    checking->results.fill(delta::Installed::Intact, checking->todo.size());
+    onDisk(
+        [checking, folder] {
+            for (qsizetype i = 0; i < checking->todo.size(); ++i)
+                checking->results[i] = delta::checkInstalled(*folder, checking->entries.at(i));
+        },
+        [this, checking, then = std::move(then)] {
+            for (qsizetype i = 0; i < checking->todo.size(); ++i) {
+                if (delta::needsFetch(checking->results[i]))
+                    markRepair(checking->todo[i], checking->results[i]);
+            }
+            then();
+        });
 }
 
 // Hashes the files on the disk thread while the window shows the share
 // done; `then` follows once every file is judged.
 void UpdateSession::verifyInstalled(std::function<void()> then)
 {
-    auto hashing = std::make_shared<Hashing>();
+    auto hashing = std::make_shared<FileChecks>();
     qint64 total = 0;
     for (qsizetype n = 0; n < m_state.RemoteEntries.size(); ++n) {
         if (repairCandidate(n) && m_state.LocalEntries.at(n).FileHash) {

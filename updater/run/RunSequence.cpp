@@ -268,8 +268,21 @@ void UpdateSession::manifestKept(bool written)
     m_state.EntryCount = *count;
     if (m_quit)
         return;
-    if (m_state.RemoteVersion != m_state.LocalVersion || needsRepair())
+    if (m_state.RemoteVersion != m_state.LocalVersion || m_verify)
         return checkFileVersions();
+    if (m_state.EntryCount <= 0)
+        return upToDate();
+    LoadManifests();
+    findRepairs([this] {
+        if (m_state.Mending.isEmpty())
+            upToDate();
+        else
+            checkFileVersions();
+    });
+}
+
+void UpdateSession::upToDate()
+{
     m_view.setVersion("Version "_L1 + m_state.RemoteVersion);
     m_view.setStatus(u"You Have The Latest Version!"_s);
     m_view.setDetail(QString());

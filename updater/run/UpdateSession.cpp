@@ -141,6 +141,10 @@ std::unique_ptr<FileQueue> UpdateSession::makeQueue(std::int32_t pendingTotal)
                            m_resumes.get()};
     setup.mend = m_state.Mending;
     setup.writer = &m_writer;
+    setup.offThread = [this](std::function<void()> work, std::function<void()> then) {
+        onDisk(std::move(work), std::move(then));
+    };
+    setup.stop = m_disk.stopCheck();
     return std::make_unique<FileQueue>(m_inet, m_view, std::move(setup));
 }
 
@@ -244,5 +248,4 @@ void UpdateSession::LoadManifests()
                     updaterules::addSizes(m_state.PendingBytes, *remote.FileSize);
         }
     }
-    findRepairs();
 }

@@ -174,6 +174,7 @@ private:
     void keepManifest();
     void manifestKept(bool written);
     void checkFileVersions();
+    void checkFreeSpace(); // then the files
     bool hasRoomForFiles();
     void prepareResumes();
     void fetchFiles();
@@ -186,8 +187,10 @@ private:
     void deleteTempManifest();
     bool repairCandidate(qsizetype n) const;
     void markRepair(qsizetype n, delta::Installed state);
-    void findRepairs();
-    bool needsRepair();
+    // The cheap check of every listed file (there, and of its size) on the
+    // disk thread; the ones to fetch again are marked, then `then` runs.
+    void findRepairs(std::function<void()> then);
+    void upToDate();
     void verifyInstalled(std::function<void()> then);
     // The installed info.ini, read once per run after the recovery: its bytes
     // for the signature judgement, its parse for the rest.

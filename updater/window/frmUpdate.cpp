@@ -205,6 +205,11 @@ void frmUpdate::fileProgressed(int index, qint64 position)
     m_model.fileProgressed(index, position);
 }
 
+void frmUpdate::fileReplanned(int index, qint64 was, qint64 now)
+{
+    m_model.fileReplanned(index, was, now);
+}
+
 void frmUpdate::fileDone(int index, bool ok)
 {
     m_model.fileDone(index, ok);
