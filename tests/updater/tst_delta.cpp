@@ -31,15 +31,24 @@ QByteArray sha(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
-// Feeds `body` in pieces of `piece` bytes; the first refusal or the verdict.
+// Feeds `body` in pieces of `piece` bytes; the first refusal or the verdict,
+// asked once the sink has taken every byte (as a transfer does).
 std::optional<QString> decode(DecodingSink& sink, const QByteArray& body, qsizetype piece)
 {
     if (!sink.open({}))
         return sink.errorString();
     for (qsizetype at = 0; at < body.size(); at += piece) {
+        while (!sink.accepting([] {}))
+            QThread::msleep(1); // a writer behind catches up: bounded by its backlog
         if (!sink.write(body.constData() + at, std::min(piece, body.size() - at)))
             return sink.errorString();
     }
+    std::optional<bool> written;
+    sink.whenWritten([&written](bool ok) { written = ok; });
+    if (!QTest::qWaitFor([&written] { return written.has_value(); }, 10'000))
+        return u"never written"_s;
+    if (!*written)
+        return sink.errorString();
     return sink.finish();
 }
 
@@ -208,12 +217,20 @@ void DeltaTest::decoding()
     QFETCH(qint64, size);
     QFETCH(QByteArray, hash);
     QFETCH(QString, reason);
-    for (const qsizetype piece : {qsizetype(1) << 30, qsizetype(1000), qsizetype(1)}) {
+    BodyWriter writer;
+    for (const qsizetype piece :
+         {qsizetype(1) << 30, qsizetype(1000), qsizetype(1), qsizetype(-1)}) {
         if (piece == 1 && body.size() > 20'000)
             continue; // byte by byte is for the small bodies
         MemoryOutput out;
+        if (piece < 0) // decoded behind, on the writer's thread
+            out.writer = &writer;
         DecodingSink sink(out, patch ? QByteArrayView(Base) : QByteArrayView(), {size, hash});
-        const std::optional<QString> verdict = decode(sink, body, piece);
+        const std::optional<QString> verdict = decode(sink, body, piece < 0 ? 700 : piece);
+        if (piece < 0) {
+            QCOMPARE(out.decodedOnCaller.load(), 0);
+            QVERIFY(out.decodedBehind > 0);
+        }
         QVERIFY(out.opened);
         QVERIFY(out.bytes.size() <= size);
         if (reason.isEmpty()) {

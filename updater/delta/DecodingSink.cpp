@@ -45,7 +45,11 @@ DecodingSink::DecodingSink(FileOutput& out, QByteArrayView reference, Expected f
     : m_out(out), m_reference(reference), m_file(std::move(file))
 {}
 
-DecodingSink::~DecodingSink() = default;
+DecodingSink::~DecodingSink()
+{
+    if (m_stream)
+        m_stream->abandon(); // its thread must be done with this sink
+}
 
 bool DecodingSink::fail(const QString& reason)
 {
@@ -80,6 +84,12 @@ bool DecodingSink::open(const transfer::Head& head)
     m_target = m_out.openWhole(head, m_file.size);
     if (!m_target)
         return fail(m_out.errorString());
+    m_stream = m_out.decodeBehind([this](const QByteArray& block, QString& error) {
+        if (decode(block.constData(), block.size()))
+            return true;
+        error = m_error;
+        return false;
+    });
     return true;
 }
 
@@ -99,6 +109,13 @@ bool DecodingSink::step(ZSTD_inBuffer& in)
 
 bool DecodingSink::write(const char* data, qint64 size)
 {
+    if (m_stream)
+        return m_stream->put(data, size);
+    return decode(data, size);
+}
+
+bool DecodingSink::decode(const char* data, qint64 size)
+{
     if (!m_error.isEmpty() || !m_decoder)
         return fail(u"the form was never opened"_s);
     ZSTD_inBuffer in{data, size_t(size), 0};
@@ -111,6 +128,24 @@ bool DecodingSink::write(const char* data, qint64 size)
     return true;
 }
 
+bool DecodingSink::accepting(std::function<void()> ready)
+{
+    return !m_stream || m_stream->accepting(std::move(ready));
+}
+
+void DecodingSink::whenWritten(std::function<void(bool)> done)
+{
+    if (m_stream)
+        m_stream->whenWritten(std::move(done));
+    else
+        done(true);
+}
+
+QString DecodingSink::errorString() const
+{
+    return m_stream && m_stream->failed() ? m_stream->error() : m_error;
+}
+
 std::optional<QString> DecodingSink::finish()
 {
     if (m_verdict)
@@ -121,6 +156,9 @@ std::optional<QString> DecodingSink::finish()
 
 std::optional<QString> DecodingSink::judge()
 {
+    // Asked once the body has ended and its bytes are decoded (whenWritten).
+    if (m_stream && m_stream->failed())
+        return m_stream->error();
     if (!m_error.isEmpty())
         return m_error;
     if (!m_decoder)

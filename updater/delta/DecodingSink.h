@@ -6,7 +6,8 @@
 // what the sizes allow and lives in those two mappings (its own memory stays
 // a few hundred KiB for any file), the output never passes the file's size,
 // and the result counts only when it is exactly the file the manifest
-// describes. Nothing here assumes a thread: it runs where the transfer does.
+// describes. Given an output with a thread of its own, the decoding runs
+// there, block by block, and the transfer's thread only hands the bytes over.
 
 #include "FileOutput.h"
 #include "Transfer.h"
@@ -43,7 +44,9 @@ public:
     // Always a whole body: a form is never continued from a part.
     bool open(const transfer::Head& head) override;
     bool write(const char* data, qint64 size) override;
-    QString errorString() const override { return m_error; }
+    bool accepting(std::function<void()> ready) override;
+    void whenWritten(std::function<void(bool)> done) override;
+    QString errorString() const override;
 
     // The verdict once the body has ended: one whole frame that decoded to
     // exactly the expected file; otherwise the reason.
@@ -62,6 +65,8 @@ private:
     bool fail(const QString& reason);
     // One call of the decoder; its output goes on to `m_out`.
     bool step(ZSTD_inBuffer& in);
+    // Decodes `size` bytes of the body, on whichever thread decodes.
+    bool decode(const char* data, qint64 size);
     std::optional<QString> judge();
 
     FileOutput& m_out;
@@ -75,6 +80,9 @@ private:
     bool m_stalled = false; // the last call gave nothing and the frame goes on
     std::optional<std::optional<QString>> m_verdict;
     QString m_error;
+    // While set, the members above belong to the stream's thread until it
+    // has drained (whenWritten).
+    std::shared_ptr<BodyWriter::Stream> m_stream;
 };
 
 } // namespace delta

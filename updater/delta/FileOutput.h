@@ -5,9 +5,12 @@
 // it and reads back from it as its window, so it keeps no copy of the output
 // of its own, whatever the file's size.
 
+#include "BodyWriter.h"
 #include "Transfer.h"
 
 #include <QString>
+
+#include <memory>
 
 namespace delta {
 
@@ -20,6 +23,14 @@ public:
     // errorString(), when it cannot.
     virtual char* openWhole(const transfer::Head& head, qint64 size) = 0;
     virtual QString errorString() const = 0;
+    // After openWhole: a stream whose blocks `consume` takes on a thread of
+    // its own, stopped before the file is touched again; nothing when the
+    // output has no such thread (the caller then decodes where it is).
+    virtual std::shared_ptr<BodyWriter::Stream> decodeBehind(BodyWriter::Consumer consume)
+    {
+        (void)consume;
+        return nullptr;
+    }
 };
 
 } // namespace delta

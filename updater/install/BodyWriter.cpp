@@ -44,7 +44,17 @@ BodyWriter::~BodyWriter()
 
 std::shared_ptr<BodyWriter::Stream> BodyWriter::open(QFile& file)
 {
-    return std::make_shared<Stream>(m_shared, file);
+    return open([&file](const QByteArray& block, QString& error) {
+        if (file.write(block) == block.size())
+            return true;
+        error = file.errorString();
+        return false;
+    });
+}
+
+std::shared_ptr<BodyWriter::Stream> BodyWriter::open(Consumer consume)
+{
+    return std::make_shared<Stream>(m_shared, std::move(consume));
 }
 
 void BodyWriter::run()
@@ -65,8 +75,8 @@ void BodyWriter::run()
         stream->m_blocks.pop_front();
         stream->m_writing = true;
         lock.unlock();
-        const bool ok = stream->m_file.write(block) == block.size();
-        const QString error = ok ? QString() : stream->m_file.errorString();
+        QString error;
+        const bool ok = stream->m_consume(block, error);
         lock.lock();
         stream->m_writing = false;
         stream->m_pending -= block.size();
@@ -92,8 +102,8 @@ void BodyWriter::run()
     }
 }
 
-BodyWriter::Stream::Stream(std::shared_ptr<Shared> shared, QFile& file)
-    : m_shared(std::move(shared)), m_file(file)
+BodyWriter::Stream::Stream(std::shared_ptr<Shared> shared, Consumer consume)
+    : m_shared(std::move(shared)), m_consume(std::move(consume))
 {}
 
 bool BodyWriter::Stream::put(const char* data, qint64 size)

@@ -35,9 +35,14 @@ public:
     ~BodyWriter() override;
 
     class Stream;
+    // Takes one block on the writer's thread; false, with the reason in
+    // `error`, ends the stream.
+    using Consumer = std::function<bool(const QByteArray& block, QString& error)>;
     // A stream into `file`, which it writes until drained or abandoned; the
     // owner does not touch the file meanwhile.
     std::shared_ptr<Stream> open(QFile& file);
+    // A stream whose blocks go to `consume` (a decoder, say), in order.
+    std::shared_ptr<Stream> open(Consumer consume);
 
 private:
     struct Shared;
@@ -50,7 +55,7 @@ private:
 class BodyWriter::Stream : public std::enable_shared_from_this<Stream>
 {
 public:
-    Stream(std::shared_ptr<Shared> shared, QFile& file);
+    Stream(std::shared_ptr<Shared> shared, Consumer consume);
 
     // Takes a copy of the bytes; false once a write failed (see error()).
     bool put(const char* data, qint64 size);
@@ -71,7 +76,7 @@ private:
     friend class BodyWriter;
 
     std::shared_ptr<Shared> m_shared;
-    QFile& m_file;
+    Consumer m_consume;
     // Guarded by the shared mutex.
     std::deque<QByteArray> m_blocks;
     qint64 m_pending = 0;

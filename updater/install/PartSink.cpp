@@ -81,6 +81,15 @@ char* PartSink::openWhole(const transfer::Head& head, qint64 size)
     return reinterpret_cast<char*>(bytes);
 }
 
+std::shared_ptr<BodyWriter::Stream> PartSink::decodeBehind(BodyWriter::Consumer consume)
+{
+    if (!m_writer || !m_part.file)
+        return nullptr;
+    stopStream();
+    m_stream = m_writer->open(std::move(consume));
+    return m_stream;
+}
+
 bool PartSink::replay(const std::function<bool(const char*, qint64)>& feed)
 {
     if (!m_part.folder)

@@ -33,6 +33,7 @@ public:
     QString errorString() const override;
     // A new part of exactly `size` bytes, its disk space taken, mapped.
     char* openWhole(const transfer::Head& head, qint64 size) override;
+    std::shared_ptr<BodyWriter::Stream> decodeBehind(BodyWriter::Consumer consume) override;
 
     // The body is complete: the part joins the staged set.
     bool commit();

@@ -281,20 +281,23 @@ void Transfer::settle(CURLcode result)
         fail(Outcome::Refused, *reason);
         return;
     }
-    for (const auto& validator : m_validators) {
-        if (const auto reason = validator->finish()) {
-            fail(Outcome::Refused, *reason);
-            return;
-        }
-    }
-    // Complete only once the bytes are in the file.
+    // Complete only once the bytes are in the file; the body checks judge
+    // the end after that, as a sink that decodes behind has only then
+    // taken every byte.
     m_sink.whenWritten([alive = QPointer<Transfer>(this)](bool written) {
         if (!alive || alive->m_outcome != Outcome::Running)
             return;
-        if (written)
-            alive->end(Outcome::Complete);
-        else
+        if (!written) {
             alive->fail(Outcome::WriteFailed, alive->m_sink.errorString());
+            return;
+        }
+        for (const auto& validator : alive->m_validators) {
+            if (const auto reason = validator->finish()) {
+                alive->fail(Outcome::Refused, *reason);
+                return;
+            }
+        }
+        alive->end(Outcome::Complete);
     });
 }
 
