@@ -11,8 +11,10 @@
 //   peak_rss_kib= the process's own peak resident set (VmHWM) at that moment
 //   peak_anon_kib= the peak of its anonymous resident memory (RssAnon, so
 //                mapped file pages aside), sampled every 5 ms from launch
+//                with --sample-anon, else its value at that moment
 //   max_stall_ms= the GUI thread's longest stall from the window's first
-//                expose to then: the most a 10 ms timer came late
+//                expose to then: the most a 10 ms timer came late (0 with
+//                --without-stall-probe: the probe's own wake-ups cost CPU)
 // then ends the program, at once or after --hold-ms milliseconds idle (the
 // idle window's CPU is the baseline of the stall benchmark). Exit status 0
 // for "updated" and "up to date", 3 for a failed run.
@@ -29,7 +31,8 @@
 // (its model still follows the run): the baseline of the strip's own cost.
 //
 // Usage: bench_window_quorvane [--hold-ms N | --exit-at-install] [--trust-pem FILE]
-//                              [--without-progress-strip] [Qt options]
+//                              [--without-progress-strip] [--sample-anon]
+//                              [--without-stall-probe] [Qt options]
 
 #include "Inet.h"
 #include "QuorvaneProgram.h"
@@ -73,22 +76,24 @@ long long peakRssKib()
 }
 
 // The peak of RssAnon, sampled on a thread of its own so that a busy GUI
-// thread cannot hide a peak.
+// thread cannot hide a peak; without sampling, only its value at the end.
 class AnonPeak
 {
 public:
-    AnonPeak()
-        : m_thread([this] {
-              while (!m_stop.load()) {
-                  sample();
-                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-              }
-          })
-    {}
+    void startSampling()
+    {
+        m_thread = std::thread([this] {
+            while (!m_stop.load()) {
+                sample();
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
     ~AnonPeak()
     {
         m_stop = true;
-        m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
     }
     long long peakKib()
     {
@@ -169,8 +174,9 @@ private:
 class FinalWatcher : public QObject
 {
 public:
-    FinalWatcher(frmUpdate& window, int holdMs, AnonPeak& anon)
-        : QObject(&window), m_stall(new StallProbe(window)), m_anon(anon), m_holdMs(holdMs)
+    FinalWatcher(frmUpdate& window, int holdMs, AnonPeak& anon, bool probeStalls)
+        : QObject(&window), m_stall(probeStalls ? new StallProbe(window) : nullptr), m_anon(anon),
+          m_holdMs(holdMs)
     {
         m_label = window.findChild<QLabel*>(u"L2"_s);
         if (m_label)
@@ -199,7 +205,7 @@ private:
         std::printf("final_ns=%lld\nfinal_text=%s\npeak_rss_kib=%lld\nmax_stall_ms=%.1f\n"
                     "peak_anon_kib=%lld\n",
                     StartupProbe::nowNs(), m_final.toUtf8().constData(), peakRssKib(),
-                    m_stall->maxStallMs(), m_anon.peakKib());
+                    m_stall ? m_stall->maxStallMs() : 0.0, m_anon.peakKib());
         std::fflush(stdout);
         const int code =
             m_final.startsWith("Updated"_L1) || m_final.startsWith("You Have"_L1) ? 0 : 3;
@@ -208,7 +214,7 @@ private:
     }
 
     QLabel* m_label = nullptr;
-    StallProbe* m_stall; // a child of the window
+    StallProbe* m_stall; // a child of the window, or none
     AnonPeak& m_anon;
     QString m_final;
     int m_holdMs;
@@ -223,6 +229,7 @@ int main(int argc, char* argv[])
     int holdMs = 0;
     bool exitAtInstall = false;
     bool withoutStrip = false;
+    bool probeStalls = true;
     QByteArray trusted;
     std::vector<char*> args(argv, argv + argc);
     while (args.size() >= 2) {
@@ -233,6 +240,16 @@ int main(int argc, char* argv[])
         }
         if (std::strcmp(args[1], "--without-progress-strip") == 0) {
             withoutStrip = true;
+            args.erase(args.begin() + 1);
+            continue;
+        }
+        if (std::strcmp(args[1], "--sample-anon") == 0) {
+            anon.startSampling();
+            args.erase(args.begin() + 1);
+            continue;
+        }
+        if (std::strcmp(args[1], "--without-stall-probe") == 0) {
+            probeStalls = false;
             args.erase(args.begin() + 1);
             continue;
         }
@@ -261,7 +278,7 @@ int main(int argc, char* argv[])
                     strip->setUpdatesEnabled(false);
             }
             if (!exitAtInstall) {
-                new FinalWatcher(window, holdMs, anon);
+                new FinalWatcher(window, holdMs, anon, probeStalls);
                 return;
             }
             // Where the time to the program's end goes: the event loop's end, the
