@@ -193,6 +193,7 @@ void TransferTest::http2OverTls()
     for (int n = 0; n < Count; ++n) {
         QVERIFY(finish(*transfers[n]));
         QCOMPARE(transfers[n]->outcome(), transfer::Outcome::Complete);
+        QVERIFY(transfers[n]->multiplexed()); // the queue opens up to many streams on this
         QCOMPARE(sinks[n].bytes, pattern(4096 + n * 512));
     }
     const QStringList lines = nginx.requests();
@@ -213,6 +214,7 @@ void TransferTest::transferOutlivesItsEngine()
     auto inet = std::make_unique<Inet>();
     auto done = inet->start(QUrl(server.baseUrl() + u"x.dat"_s), sink);
     QVERIFY(finish(*done));
+    QVERIFY(!done->multiplexed()); // HTTP/1.1: the queue keeps to its connections
     auto running = inet->start(QUrl(server.baseUrl() + u"x.dat"_s), sink);
     inet.reset();
     QCOMPARE(done->outcome(), transfer::Outcome::Complete);

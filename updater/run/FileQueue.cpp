@@ -153,14 +153,13 @@ void FileQueue::cancel()
 
 void FileQueue::fillSlots()
 {
-    // HTTP/2 multiplexes many files on one connection. Over HTTP/1.1 no more
-    // files start than there are connections: with files queued inside it,
-    // curl goes on from one to the next on a reused connection within one
-    // round of socket work, keeping the window from painting for as long as
-    // the server answers at once.
-    const int limit = m_setup.baseUrl.startsWith("https:"_L1, Qt::CaseInsensitive)
-                          ? Inet::MaxInFlight
-                          : m_inet.connections();
+    // HTTP/2 multiplexes many files on one connection, once the site has
+    // answered over it. Until then, and over HTTP/1.1 (an https site may
+    // offer nothing else), no more files start than there are connections:
+    // with files queued inside it, curl goes on from one to the next on a
+    // reused connection within one round of socket work, keeping the window
+    // from painting for as long as the server answers at once.
+    const int limit = m_multiplexed ? Inet::MaxInFlight : m_inet.connections();
     while (!m_cancelled && m_inFlight < limit && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
         Job& job = m_jobs[index];
@@ -235,6 +234,10 @@ void FileQueue::startAttempt(std::size_t index)
     connect(job.transfer.get(), &transfer::Transfer::headAccepted, this, [this, index] {
         Job& started = m_jobs[index];
         started.validator = started.transfer->head().validator;
+        if (!m_multiplexed && started.transfer->multiplexed()) {
+            m_multiplexed = true;
+            QMetaObject::invokeMethod(this, &FileQueue::fillSlots, Qt::QueuedConnection);
+        }
         const qint64 total = started.remote.FileSize.value_or(
             std::max<qint64>(started.transfer->head().resumedAt, 0) +
             started.transfer->head().declaredLength);

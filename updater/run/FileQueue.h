@@ -128,6 +128,7 @@ private:
     std::size_t m_cursor = 0; // earliest job not yet fully shown
     std::size_t m_next = 0;   // next job to consider starting
     int m_inFlight = 0;
+    bool m_multiplexed = false; // the site answered over HTTP/2
     std::int32_t m_counter = 0;
     bool m_cancelled = false;
     bool m_presenting = false;

@@ -81,6 +81,8 @@ public:
 
     Outcome outcome() const { return m_outcome; }
     bool isFinished() const { return m_outcome != Outcome::Running; }
+    // The response came as a stream of a multiplexed connection (HTTP/2).
+    bool multiplexed() const { return m_multiplexed; }
     int status() const { return m_head.status; }
     const Head& head() const { return m_head; }
     qint64 received() const { return m_received; }
