@@ -49,6 +49,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -229,27 +230,22 @@ int main(int argc, char* argv[])
     int holdMs = 0;
     bool exitAtInstall = false;
     bool withoutStrip = false;
-    bool probeStalls = true;
+    bool withoutStallProbe = false;
+    bool sampleAnon = false;
     QByteArray trusted;
+    const std::pair<const char*, bool*> flags[] = {
+        {"--exit-at-install", &exitAtInstall},
+        {"--without-progress-strip", &withoutStrip},
+        {"--sample-anon", &sampleAnon},
+        {"--without-stall-probe", &withoutStallProbe},
+    };
     std::vector<char*> args(argv, argv + argc);
     while (args.size() >= 2) {
-        if (std::strcmp(args[1], "--exit-at-install") == 0) {
-            exitAtInstall = true;
-            args.erase(args.begin() + 1);
-            continue;
-        }
-        if (std::strcmp(args[1], "--without-progress-strip") == 0) {
-            withoutStrip = true;
-            args.erase(args.begin() + 1);
-            continue;
-        }
-        if (std::strcmp(args[1], "--sample-anon") == 0) {
-            anon.startSampling();
-            args.erase(args.begin() + 1);
-            continue;
-        }
-        if (std::strcmp(args[1], "--without-stall-probe") == 0) {
-            probeStalls = false;
+        const auto flag = std::find_if(std::begin(flags), std::end(flags), [&](const auto& f) {
+            return std::strcmp(args[1], f.first) == 0;
+        });
+        if (flag != std::end(flags)) {
+            *flag->second = true;
             args.erase(args.begin() + 1);
             continue;
         }
@@ -267,6 +263,8 @@ int main(int argc, char* argv[])
         }
         args.erase(args.begin() + 1, args.begin() + 3);
     }
+    if (sampleAnon)
+        anon.startSampling();
     int count = int(args.size());
     args.push_back(nullptr);
     return runQuorvane(
@@ -278,7 +276,7 @@ int main(int argc, char* argv[])
                     strip->setUpdatesEnabled(false);
             }
             if (!exitAtInstall) {
-                new FinalWatcher(window, holdMs, anon, probeStalls);
+                new FinalWatcher(window, holdMs, anon, !withoutStallProbe);
                 return;
             }
             // Where the time to the program's end goes: the event loop's end, the

@@ -130,20 +130,17 @@ bool DecodingSink::decode(const char* data, qint64 size)
 
 bool DecodingSink::accepting(std::function<void()> ready)
 {
-    return !m_stream || m_stream->accepting(std::move(ready));
+    return BodyWriter::Stream::accepting(m_stream, std::move(ready));
 }
 
 void DecodingSink::whenWritten(std::function<void(bool)> done)
 {
-    if (m_stream)
-        m_stream->whenWritten(std::move(done));
-    else
-        done(true);
+    BodyWriter::Stream::whenWritten(m_stream, std::move(done));
 }
 
 QString DecodingSink::errorString() const
 {
-    return m_stream && m_stream->failed() ? m_stream->error() : m_error;
+    return BodyWriter::Stream::errorOr(m_stream, m_error);
 }
 
 std::optional<QString> DecodingSink::finish()

@@ -184,3 +184,23 @@ QString BodyWriter::Stream::error() const
     const std::lock_guard lock(m_shared->mutex);
     return m_error;
 }
+
+bool BodyWriter::Stream::accepting(const std::shared_ptr<Stream>& stream,
+                                   std::function<void()> ready)
+{
+    return !stream || stream->accepting(std::move(ready));
+}
+
+void BodyWriter::Stream::whenWritten(const std::shared_ptr<Stream>& stream,
+                                     std::function<void(bool)> done)
+{
+    if (stream)
+        stream->whenWritten(std::move(done));
+    else
+        done(true);
+}
+
+QString BodyWriter::Stream::errorOr(const std::shared_ptr<Stream>& stream, const QString& own)
+{
+    return stream && stream->failed() ? stream->error() : own;
+}

@@ -72,6 +72,12 @@ public:
     bool failed() const;
     QString error() const;
 
+    // For a sink that writes behind only sometimes: without a stream, every
+    // byte is taken and written at once, and the sink's own error stands.
+    static bool accepting(const std::shared_ptr<Stream>& stream, std::function<void()> ready);
+    static void whenWritten(const std::shared_ptr<Stream>& stream, std::function<void(bool)> done);
+    static QString errorOr(const std::shared_ptr<Stream>& stream, const QString& own);
+
 private:
     friend class BodyWriter;
 

@@ -146,20 +146,17 @@ bool PartSink::write(const char* data, qint64 size)
 
 bool PartSink::accepting(std::function<void()> ready)
 {
-    return !m_stream || m_stream->accepting(std::move(ready));
+    return BodyWriter::Stream::accepting(m_stream, std::move(ready));
 }
 
 void PartSink::whenWritten(std::function<void(bool)> done)
 {
-    if (m_stream)
-        m_stream->whenWritten(std::move(done));
-    else
-        done(true);
+    BodyWriter::Stream::whenWritten(m_stream, std::move(done));
 }
 
 QString PartSink::errorString() const
 {
-    return m_stream && m_stream->failed() ? m_stream->error() : m_error;
+    return BodyWriter::Stream::errorOr(m_stream, m_error);
 }
 
 bool PartSink::finishStream()
