@@ -210,9 +210,7 @@ QStringList syncInFolders(const QList<SyncTarget>& files, const std::function<bo
             return -1; // flushed by path: the folder's handle is a path there too
 #else
             // Never through a link: opened below the folder's descriptor.
-            const std::unique_ptr<QFile> file = files.at(i).folder->openForReading(
-                files.at(i).name, std::numeric_limits<qint64>::max());
-            return file ? ::fcntl(file->handle(), F_DUPFD_CLOEXEC, 0) : -1;
+            return files.at(i).folder->openDescriptor(files.at(i).name);
 #endif
         },
         stop);

@@ -144,15 +144,28 @@ bool GameDir::isTemporaryName(QStringView name)
 std::optional<GameDir> GameDir::openSub(const QStringList& segments, bool create,
                                         QStringList* created, QString* error) const
 {
-    std::optional<GameDir> here = duplicate(error);
+    if (segments.isEmpty())
+        return duplicate(error);
+    // Each step opens the next folder below the one before; this one is
+    // walked from without a copy of its own.
+    const GameDir* here = this;
+    std::optional<GameDir> opened;
     QString relative;
     for (const QString& segment : segments) {
-        if (!here)
-            return std::nullopt;
         if (!validName(segment)) {
             fail(error, invalidName(segment));
             return std::nullopt;
         }
+#ifndef Q_OS_WIN
+        // A folder spelled as asked is opened at once (never through a link);
+        // the checks below are for names that are missing or something else.
+        if (std::optional<GameDir> child = here->openChild(segment, nullptr)) {
+            relative += (relative.isEmpty() ? QString() : u"/"_s) + segment;
+            opened = std::move(child);
+            here = &*opened;
+            continue;
+        }
+#endif
         const QString name = here->spelledOnDisk(segment);
         relative += (relative.isEmpty() ? QString() : u"/"_s) + name;
         if (create && here->kindOf(name) == Kind::Missing) {
@@ -163,9 +176,12 @@ std::optional<GameDir> GameDir::openSub(const QStringList& segments, bool create
                 return std::nullopt;
             }
         }
-        here = here->openChild(name, error);
+        opened = here->openChild(name, error);
+        if (!opened)
+            return std::nullopt;
+        here = &*opened;
     }
-    return here;
+    return opened;
 }
 
 QString GameDir::spelledOnDisk(const QString& name) const

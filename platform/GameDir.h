@@ -76,6 +76,12 @@ public:
 
     // Makes the data of the regular file `name` durable (never through a link).
     Result syncFile(const QString& name) const;
+#ifndef Q_OS_WIN
+    // A read-only descriptor of the regular file `name` (never through a
+    // link) for calls Qt has no word for; -1 when there is none. The caller
+    // closes it.
+    int openDescriptor(const QString& name) const;
+#endif
 
     // Bytes free to this program on the folder's file system, asked through
     // the folder's own handle (a mount table may not show the folder at all).
@@ -124,7 +130,10 @@ public:
     static bool isTemporaryName(QStringView name);
 
     // For messages and for Qt APIs that need a path.
-    QString path() const { return m_path; }
+    QString path() const
+    {
+        return m_path;
+    }
 
 private:
 #ifdef Q_OS_WIN

@@ -127,8 +127,10 @@ std::optional<GameDir> GameDir::openChild(const QString& name, QString* error) c
         return ::openat(m_fd, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     });
     if (fd < 0) {
-        const QString why = reason(pathOf(name), errno);
-        fail(error, explain(kindOf(name), Kind::Folder, pathOf(name), why));
+        if (error) {
+            const QString why = reason(pathOf(name), errno);
+            fail(error, explain(kindOf(name), Kind::Folder, pathOf(name), why));
+        }
         return std::nullopt;
     }
     return GameDir(fd, pathOf(name));

@@ -121,6 +121,11 @@ Result GameDir::syncFile(const QString& name) const
     return Result::success();
 }
 
+int GameDir::openDescriptor(const QString& name) const
+{
+    return openRegular(m_fd, *this, name, pathOf(name), nullptr);
+}
+
 std::optional<qint64> GameDir::freeSpace(Result* why) const
 {
     struct statvfs vfs = {};

@@ -86,13 +86,17 @@ StagedFiles::Part StagedFiles::createPart(const QStringList& folders, const QStr
         return part;
     part.folderPath = relativeOf(*part.folder);
     part.target = fileName;
-    if (part.folder->kindOf(fileName) == GameDir::Kind::Folder) {
+    const GameDir::Kind kind = part.folder->kindOf(fileName);
+    if (kind == GameDir::Kind::Folder) {
         *error = u"a folder has the name of "_s + fileName;
         return part;
     }
-    const QFileDevice::Permissions mode = part.folder->permissionsOf(fileName).value_or(
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-        QFileDevice::ReadOther);
+    // A file it replaces keeps its permissions.
+    const std::optional<QFileDevice::Permissions> existing =
+        kind == GameDir::Kind::File ? part.folder->permissionsOf(fileName) : std::nullopt;
+    const QFileDevice::Permissions mode =
+        existing.value_or(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                          QFileDevice::ReadGroup | QFileDevice::ReadOther);
     for (int attempt = 0; attempt < 16 && !part.file; ++attempt) {
         part.name = PartPrefix + randomSuffix();
         part.file = part.folder->createNew(part.name, mode, error);

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QQuickWindow>
 
 using namespace Qt::StringLiterals;
 
@@ -21,6 +22,11 @@ int runQuorvane(int argc, char* argv[],
         QFileInfo(u"/proc/self"_s).ownerId() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 #endif
+    // The news panes are two small static pages: composited in software they
+    // need no OpenGL stack at all, which spares the run the CPU a software GL
+    // rasterizer would take where there is no GPU, and spares players the
+    // blank panes of a broken graphics driver.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Quorvane"_s);
