@@ -2,6 +2,7 @@
 
 #include "GameFolder.h"
 #include "Inet.h"
+#include "RunThread.h"
 #include "UpdateSession.h"
 #include "frmUpdate.h"
 
@@ -33,17 +34,21 @@ int runQuorvane(int argc, char* argv[],
     QApplication::setApplicationVersion(QStringLiteral(QV_VERSION_STRING));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    Inet inet;
-    if (network)
-        network(inet);
     frmUpdate window;
-    UpdateSession run(gamefolder::path(), inet, window);
-    run.setVerify(QCoreApplication::arguments().contains(u"--verify"_s));
-    QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
-    if (attach)
-        attach(window, run);
-    // The run's steps start here and go on from the event loop; EXIT ends
-    // the loop, and the run's end waits only for a step that is stopping.
-    run.UpdateRun();
-    return app.exec();
+    RunThread::Setup setup;
+    setup.gameFolder = gamefolder::path();
+    setup.verify = QCoreApplication::arguments().contains(u"--verify"_s);
+    setup.network = network;
+    setup.attach = [&window, attach](UpdateSession& run) {
+        QObject::connect(&window, &frmUpdate::quitRequested, &run, &UpdateSession::requestQuit);
+        if (attach)
+            attach(window, run);
+    };
+    // The run's steps go on from their own thread's loop; EXIT ends this
+    // loop, and the run's end waits only for a step that is stopping.
+    RunThread run(std::move(setup), window, window);
+    run.start();
+    const int code = app.exec();
+    run.stop();
+    return code;
 }
