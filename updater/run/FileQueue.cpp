@@ -77,6 +77,9 @@ FileQueue::~FileQueue()
 void FileQueue::start(const QVector<ManifestEntry>& remote, const QVector<ManifestEntry>& local)
 {
     m_inet.setConnections(m_setup.connections);
+    // The manifest came from the same site: when it came over HTTP/2, the
+    // files need not wait for a first answer to start side by side.
+    m_multiplexed = m_inet.multiplexes(QUrl(m_setup.baseUrl));
     m_jobs.resize(std::size_t(remote.size()));
     QHash<QStringList, bool> linkedFolders;
     for (qsizetype n = 0; n < remote.size(); ++n) {

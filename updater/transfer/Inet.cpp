@@ -59,6 +59,19 @@ std::unique_ptr<transfer::Transfer> Inet::start(const QUrl& url, transfer::BodyS
     request.extraCaPem = &m_extraCaPem;
     request.platform = m_platform.get();
     auto transfer = std::make_unique<transfer::Transfer>(m_engine, sink, std::move(validators));
+    connect(transfer.get(), &transfer::Transfer::headAccepted, this,
+            [this, origin = originOf(url), started = transfer.get()] {
+                if (started->multiplexed())
+                    m_multiplexed.insert(origin);
+            });
     transfer->start(request);
     return transfer;
+}
+
+QString Inet::originOf(const QUrl& url)
+{
+    return url
+        .adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment |
+                  QUrl::RemoveUserInfo)
+        .toString();
 }

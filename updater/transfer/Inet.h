@@ -19,6 +19,8 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
+#include <QString>
 #include <QUrl>
 
 #include <chrono>
@@ -48,6 +50,10 @@ public:
                                               qint64 rangeFrom = -1,
                                               const QByteArray& validator = {});
 
+    // Whether a transfer from the origin (scheme, host and port) of `url` was
+    // answered over HTTP/2: many files may then start at once on its connection.
+    bool multiplexes(const QUrl& url) const { return m_multiplexed.contains(originOf(url)); }
+
     void setInactivityTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds inactivityTimeout() const { return m_limits.inactivity; }
 
@@ -71,7 +77,10 @@ public:
     static QByteArray userAgent();
 
 private:
+    static QString originOf(const QUrl& url);
+
     transfer::Engine m_engine;
+    QSet<QString> m_multiplexed; // origins that answered over HTTP/2
     transfer::Limits m_limits;
     int m_connections = DefaultConnections;
     std::vector<std::chrono::milliseconds> m_retryDelays;
