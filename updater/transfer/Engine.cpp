@@ -123,6 +123,7 @@ int Engine::onSocket(CURL*, curl_socket_t socket, int what, void* self, void*)
 int Engine::onTimer(CURLM*, long timeoutMs, void* self)
 {
     auto* engine = static_cast<Engine*>(self);
+    engine->m_dueNow = timeoutMs == 0;
     if (timeoutMs < 0)
         engine->m_timer.stop();
     else
@@ -169,6 +170,14 @@ void Engine::act(curl_socket_t socket, int events)
     int running = 0;
     curl_multi_socket_action(m_multi, socket, events, &running);
     dispatch();
+    // What the round's receivers started (the next file's request) goes out
+    // now rather than one turn of the loop later; the loop still turns soon.
+    for (int round = 0; m_dueNow && round < RoundsDueAtOnce; ++round) {
+        m_dueNow = false;
+        m_timer.stop();
+        curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+        dispatch();
+    }
 }
 
 // Reports what the last round did. Receivers may delete any transfer, so each

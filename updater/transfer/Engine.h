@@ -39,6 +39,9 @@ public:
     // socket has data, which on a fast link would keep the thread from
     // painting for many milliseconds.
     static constexpr qint64 RoundBudget = 2 * 1024 * 1024;
+    // Rounds of curl's own timed work (a request a finished file's successor
+    // made) done at once after a round of socket work, before the loop turns.
+    static constexpr int RoundsDueAtOnce = 8;
 
     explicit Engine(QObject* parent = nullptr);
     ~Engine() override;
@@ -51,7 +54,8 @@ public:
     void attach(Transfer& transfer);
     void detach(Transfer& transfer);
     // The transfer's easy handle joins the multi handle; it runs from the
-    // next turn of the event loop.
+    // next turn of the event loop, or at once when added while a round of
+    // socket work reports.
     bool add(Transfer& transfer);
     // Takes the transfer off the multi handle (a no-op when it is not on it).
     void remove(Transfer& transfer);
@@ -86,6 +90,7 @@ private:
     std::vector<Transfer*> m_dirty;
     std::vector<Transfer*> m_held; // paused until the next turn
     qint64 m_spent = 0;            // this round's bytes
+    bool m_dueNow = false;         // curl asked for its timed work at once
 };
 
 } // namespace transfer
