@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 
@@ -12,7 +13,6 @@
 
 #include <windows.h>
 #else
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -233,6 +233,20 @@ QStringList syncFolders(const QStringList& folders)
     Q_UNUSED(folders);
 #endif
     return failed;
+}
+
+Result prefill(QFile& file, qint64 size)
+{
+    const QByteArray zeros(qsizetype(1) << 20, '\0');
+    if (!file.seek(0))
+        return Result::failure(file.errorString());
+    for (qint64 left = size; left > 0;) {
+        const qint64 step = std::min<qint64>(left, zeros.size());
+        if (file.write(zeros.constData(), step) != step)
+            return Result::failure(file.errorString());
+        left -= step;
+    }
+    return file.seek(0) ? Result::success() : Result::failure(file.errorString());
 }
 
 Result reserve(QFile& file, qint64 size)

@@ -42,4 +42,11 @@ QStringList syncFolders(const QStringList& folders);
 // disk (which would end the program rather than fail a write).
 Result reserve(QFile& file, qint64 size);
 
+// Writes zeros over the first `size` bytes of `file` through the page cache,
+// so that a mapping of it finds its pages there. Faulting in the pages of a
+// reserved, never written range one at a time zeroes each on its own, and on
+// a virtual machine each may first have to be backed by the host: a 256 MiB
+// mapping took 2.5 s to fill that way here, against 0.08 s after this.
+Result prefill(QFile& file, qint64 size);
+
 } // namespace filesync

@@ -74,6 +74,10 @@ char* PartSink::openWhole(const transfer::Head& head, qint64 size)
         m_error = reserved.reason;
         return nullptr;
     }
+    if (const Result filled = filesync::prefill(*m_part.file, size); !filled) {
+        m_error = filled.reason;
+        return nullptr;
+    }
     // Asking the size also refreshes what Qt knows of it before the mapping.
     uchar* bytes = m_part.file->size() == size ? m_part.file->map(0, size) : nullptr;
     if (!bytes)
