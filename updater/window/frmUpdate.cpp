@@ -215,7 +215,8 @@ void frmUpdate::fileDone(int index, bool ok)
     m_model.fileDone(index, ok);
 }
 
-// The install step holds the thread: its wording is painted before it runs.
+// Painted at once: a short install would otherwise end before the next frame
+// and its wording would never be seen.
 void frmUpdate::installStarted()
 {
     m_model.installStarted();
